@@ -1,0 +1,20 @@
+// UTF-8 checks and the lossy conversion used wherever bytes from outside
+// (paths, heads, environment names) are shown or matched as text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrum {
+
+// Length of the valid UTF-8 prefix of `bytes` (its whole size when valid).
+std::size_t valid_utf8_prefix(std::string_view bytes);
+
+inline bool is_valid_utf8(std::string_view bytes) {
+  return valid_utf8_prefix(bytes) == bytes.size();
+}
+
+// The bytes as text, every maximal ill-formed subpart replaced by U+FFFD.
+std::string utf8_lossy(std::string_view bytes);
+
+}  // namespace kestrum

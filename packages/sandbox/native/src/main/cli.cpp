@@ -1,0 +1,76 @@
+#include "main/cli.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace kestrum::sandbox {
+namespace {
+
+Command parse_run(const std::vector<std::string>& args) {
+  // args[0] is "run". Only the first word that is exactly "--" separates;
+  // later ones belong to the command.
+  auto separator = std::find(args.begin() + 1, args.end(), "--");
+  if (separator == args.end()) return UsageError{};
+  const auto position = separator - args.begin();
+  if (separator + 1 == args.end()) return UsageError{};
+
+  RunRequest request;
+  if (position == 3) {
+    if (args[1] != "--policy") return UsageError{};
+  } else if (position == 5) {
+    if (args[1] != "--policy" || args[3] != "--events-fd") return UsageError{};
+    request.events_fd = parse_fd(args[4]);
+    if (!request.events_fd) return UsageError{};
+  } else {
+    return UsageError{};
+  }
+  request.policy_text = args[2];
+  request.program = *(separator + 1);
+  request.args.assign(separator + 2, args.end());
+  return request;
+}
+
+bool starts_with_web_scheme(std::string_view word) {
+  return word.starts_with("https://") || word.starts_with("http://");
+}
+
+}  // namespace
+
+std::optional<std::int32_t> parse_fd(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty() ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  // Parse the magnitude wide enough for INT32_MIN, then range-check.
+  std::uint64_t magnitude = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  const std::int64_t value =
+      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+  if (magnitude > 2147483648ULL || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+Command parse_command_line(const std::vector<std::string>& args) {
+  if (args.empty()) return UsageError{};
+  const std::string& word = args[0];
+  const std::size_t n = args.size();
+  if (word == "run") return parse_run(args);
+  if (word == "probe") return Probe{};
+  if (word == "forget") {
+    if (n > 2) return UsageError{};
+    return Forget{n == 2 ? std::optional<std::string>(args[1]) : std::nullopt};
+  }
+  if (word == "--help") return ShowHelp{};
+  if (word == "open-url") return OpenUrl{{args.begin() + 1, args.end()}};
+  if (n == 1 && starts_with_web_scheme(word)) return OpenUrl{{word}};
+  if (word == "--version") return ShowVersion{};
+  return UsageError{};
+}
+
+}  // namespace kestrum::sandbox

@@ -1,0 +1,74 @@
+#include "proxy/net.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "base/system_error.h"
+
+namespace kestrum::sandbox {
+namespace {
+
+struct AddrInfoDeleter {
+  void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+
+Result<ProxyStream> connect_one(const addrinfo& address) {
+  UniqueFd fd(::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol));
+  if (!fd) return fail(last_system_error_text());
+  if (::connect(fd.get(), address.ai_addr, address.ai_addrlen) != 0)
+    return fail(last_system_error_text());
+  return ProxyStream(std::move(fd), ProxyStream::Kind::tcp);
+}
+
+}  // namespace
+
+Result<ProxyStream> connect_tcp(std::string_view host, std::uint16_t port) {
+  addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* raw = nullptr;
+  const int resolved =
+      ::getaddrinfo(std::string(host).c_str(), std::to_string(port).c_str(), &hints, &raw);
+  if (resolved != 0) {
+    return fail(resolved == EAI_SYSTEM ? last_system_error_text()
+                                       : std::string(gai_strerror(resolved)));
+  }
+  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
+  std::string last_error = "no address found for " + std::string(host);
+  for (const addrinfo* address = list.get(); address; address = address->ai_next) {
+    auto stream = connect_one(*address);
+    if (stream) return stream;
+    last_error = stream.error();
+  }
+  return fail(last_error);
+}
+
+Result<ProxyStream> connect_host_port(std::string_view text) {
+  std::string_view host;
+  std::string_view port_text;
+  if (text.starts_with('[') && text.find("]:") != std::string_view::npos) {
+    const std::size_t close = text.find("]:");
+    host = text.substr(1, close - 1);
+    port_text = text.substr(close + 2);
+  } else {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos) return fail("invalid port");
+    host = text.substr(0, colon);
+    port_text = text.substr(colon + 1);
+  }
+  unsigned port = 0;
+  if (port_text.empty()) return fail("invalid port");
+  for (char c : port_text) {
+    if (c < '0' || c > '9' || (port = port * 10 + static_cast<unsigned>(c - '0')) > 65535) {
+      return fail("invalid port");
+    }
+  }
+  return connect_tcp(host, static_cast<std::uint16_t>(port));
+}
+
+}  // namespace kestrum::sandbox

@@ -1,0 +1,258 @@
+#include "proxy/server.h"
+
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+
+#include "base/system_error.h"
+#include "proxy/head.h"
+#include "proxy/net.h"
+#include "proxy/relay.h"
+#include "proxy/rules.h"
+#include "proxy/threads.h"
+
+namespace kestrum::sandbox {
+namespace {
+
+constexpr int kForwardedSignals[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int kLauncherFailure = 125;
+
+void answer(ProxyStream& client, std::string_view response) { (void)client.write_all(response); }
+
+Result<ProxyStream> connect_credential_service(const std::string& path) {
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return fail("the socket path is too long");
+  std::memcpy(address.sun_path, path.data(), path.size());
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) return fail(last_system_error_text());
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return fail(last_system_error_text());
+  }
+  return ProxyStream(std::move(fd), ProxyStream::Kind::unix_domain);
+}
+
+void serve_through_credentials(const Credentials& credentials, const ProxyRequest& request,
+                               const RequestHead& head, ProxyStream client) {
+  auto service = connect_credential_service(credentials.socket);
+  if (!service) return answer(client, kBadGateway);
+  const std::string authority = format_authority(request.host, request.port);
+  const std::string opening = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority +
+                              "\r\nKestrum-Command: " + credentials.command + "\r\n\r\n" +
+                              head.rest;
+  if (!service->write_all(opening)) return answer(client, kBadGateway);
+  // The service's own answer, its 200 line included, reaches the client
+  // through the relay.
+  relay(std::move(client), std::move(*service));
+}
+
+Result<ProxyStream> connect_server(const ProxyState& state, const ProxyRequest& request) {
+  if (state.upstream && !upstream_exempt(*state.upstream, request.host)) {
+    return connect_via_upstream(*state.upstream, request.host, request.port);
+  }
+  return connect_tcp(request.host, request.port);
+}
+
+void serve_allowed(const ProxyState& state, const ProxyRequest& request, const RequestHead& head,
+                   ProxyStream client) {
+  const auto& credentials = state.network.credentials;
+  if (credentials && request.is_connect && host_matches(credentials->hosts, request.host)) {
+    return serve_through_credentials(*credentials, request, head, std::move(client));
+  }
+  auto server = connect_server(state, request);
+  if (!server) return answer(client, kBadGateway);
+  if (request.is_connect) {
+    if (!client.write_all(kEstablished)) return;
+    if (!head.rest.empty() && !server->write_all(head.rest)) return;
+  } else if (!server->write_all(rewrite_head(head.text, request.path) + head.rest)) {
+    return;
+  }
+  relay(std::move(client), std::move(*server));
+}
+
+bool transient_accept_failure(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+[[noreturn]] void mirror_child_status(pid_t child) {
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) ::_exit(kLauncherFailure);
+  }
+  if (WIFEXITED(status)) ::_exit(WEXITSTATUS(status));
+  const int signal_number = WTERMSIG(status);
+  // Die the same way, so the outer product sees what happened to the
+  // command. Directed at this thread: the forwarding thread waits for some of
+  // these signals and must not swallow it.
+  std::signal(signal_number, SIG_DFL);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal_number);
+  pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+  pthread_kill(pthread_self(), signal_number);
+  ::_exit(128 + signal_number);
+}
+
+// Every tunnel holds four descriptors; the usual soft limit (256 on macOS)
+// would cap the proxy at a few dozen tunnels. Raised in the proxy only: the
+// command keeps the limit it was given.
+void raise_descriptor_limit() {
+  rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  rlim_t wanted = limit.rlim_max;
+#if defined(__APPLE__)
+  wanted = std::min<rlim_t>(wanted, OPEN_MAX);
+#endif
+  if (limit.rlim_cur >= wanted) return;
+  limit.rlim_cur = wanted;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+sigset_t forwarded_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : kForwardedSignals) sigaddset(&set, signal_number);
+  return set;
+}
+
+[[noreturn]] void run_child(const PreparedPolicy& policy, std::string_view tool,
+                            const LaunchCommand& command, std::uint16_t port,
+                            const sigset_t& original_mask) {
+  pthread_sigmask(SIG_SETMASK, &original_mask, nullptr);
+  auto launched = launch(policy, tool, command, port);
+  const std::string line = "kestrum-sandbox: " + launched.error() + "\n";
+  (void)!::write(STDERR_FILENO, line.data(), line.size());
+  ::_exit(kLauncherFailure);
+}
+
+}  // namespace
+
+Result<std::pair<UniqueFd, std::uint16_t>> bind_loopback_listener() {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) return fail(last_system_error_text());
+  const int on = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd.get(), 128) != 0 ||
+      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return fail(last_system_error_text());
+  }
+  return std::pair{std::move(fd), ntohs(address.sin_port)};
+}
+
+void handle_open_url(const ProxyState& state, std::string_view path, ProxyStream& client) {
+  constexpr std::string_view kQuery = "/?url=";
+  if (!path.starts_with(kQuery)) return answer(client, kBadRequest);
+  const std::string url = percent_decode(path.substr(kQuery.size()));
+  if (!url.starts_with("https://") && !url.starts_with("http://"))
+    return answer(client, kBadRequest);
+  if (!state.events) return answer(client, kUnavailable);
+  state.events->write_line(open_url_event(url));
+  answer(client, kNoContent);
+}
+
+void handle_connection(const ProxyState& state, ProxyStream client) {
+  auto head = read_head(client);
+  if (!head) return;
+  auto request = parse_request(head->text);
+  if (!request) return answer(client, kBadRequest);
+  if (!request->is_connect && request->host == kOpenUrlHost) {
+    return handle_open_url(state, request->path, client);
+  }
+  const bool allowed = state.network.open || host_matches(state.network.allow, request->host);
+  if (state.events) state.events->write_line(network_event(allowed, request->host));
+  if (!allowed) return answer(client, forbidden_response(request->host));
+  serve_allowed(state, *request, *head, std::move(client));
+}
+
+void accept_loop(std::shared_ptr<const ProxyState> state, UniqueFd listener) {
+  while (true) {
+    const int fd = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      // Out of descriptors or memory: accepting again at once would spin;
+      // a short pause lets finished connections give theirs back.
+      if (transient_accept_failure(errno)) {
+        const timespec pause = {0, 10'000'000};
+        ::nanosleep(&pause, nullptr);
+      }
+      continue;
+    }
+    ProxyStream client(UniqueFd(fd), ProxyStream::Kind::tcp);
+    // When no thread can be started the connection is closed unserved; the
+    // loop goes on serving the others.
+    (void)spawn_detached([state, client = std::move(client)]() mutable {
+      handle_connection(*state, std::move(client));
+    });
+  }
+}
+
+Status start_proxy(const PreparedPolicy& policy, std::string_view tool,
+                   const LaunchCommand& command, std::optional<std::int32_t> events_fd) {
+  // A negative number is never a descriptor; running on without the events
+  // the caller asked for would hide every request from it.
+  if (events_fd && *events_fd < 0) {
+    return fail("could not start the proxy: the event descriptor " + std::to_string(*events_fd) +
+                " is negative");
+  }
+  UniqueFd events(events_fd ? *events_fd : -1);
+  auto listener = bind_loopback_listener();
+  if (!listener) return fail("could not start the proxy: " + listener.error());
+  auto& [listen_fd, port] = *listener;
+
+  // Blocked before the fork so that no signal can reach the launcher between
+  // the fork and the forwarding thread's start; the child restores the mask.
+  const sigset_t forwarded = forwarded_set();
+  sigset_t original_mask;
+  pthread_sigmask(SIG_BLOCK, &forwarded, &original_mask);
+  const pid_t child = ::fork();
+  if (child < 0) {
+    const std::string reason = last_system_error_text();
+    pthread_sigmask(SIG_SETMASK, &original_mask, nullptr);
+    return fail("could not fork: " + reason);
+  }
+  if (child == 0) {
+    events.reset();
+    listen_fd.reset();
+    run_child(policy, tool, command, port, original_mask);
+  }
+
+  raise_descriptor_limit();
+  const bool forwarding = spawn_detached([child, forwarded] {
+    while (true) {
+      int signal_number = 0;
+      if (sigwait(&forwarded, &signal_number) == 0) ::kill(child, signal_number);
+    }
+  });
+  auto state = std::make_shared<ProxyState>();
+  if (events) state->events = std::make_unique<EventChannel>(std::move(events));
+  state->network = policy.network;
+  state->upstream = read_upstream_proxy();
+  const bool accepting = forwarding && spawn_detached([state, fd = std::move(listen_fd)]() mutable {
+                           accept_loop(std::move(state), std::move(fd));
+                         });
+  if (!accepting) {
+    // The command is already running but could never be served or
+    // signalled; stop it rather than leave it half-connected.
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return fail("could not start the proxy: no thread could be started");
+  }
+  mirror_child_status(child);
+}
+
+}  // namespace kestrum::sandbox

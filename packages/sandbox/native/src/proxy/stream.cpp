@@ -1,0 +1,38 @@
+#include "proxy/stream.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "base/system_error.h"
+
+namespace kestrum::sandbox {
+
+Result<std::size_t> ProxyStream::read(std::span<char> buffer) {
+  while (true) {
+    const ssize_t n = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return fail(last_system_error_text());
+  }
+}
+
+Status ProxyStream::write_all(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(last_system_error_text());
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+Result<ProxyStream> ProxyStream::try_clone() const {
+  const int copy = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 3);
+  if (copy < 0) return fail(last_system_error_text());
+  return ProxyStream(UniqueFd(copy), kind_);
+}
+
+void ProxyStream::shutdown_write() { ::shutdown(fd_.get(), SHUT_WR); }
+
+}  // namespace kestrum::sandbox

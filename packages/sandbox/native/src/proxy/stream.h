@@ -1,0 +1,40 @@
+// One connected byte stream (TCP or Unix-domain) behind one interface. The
+// stream owns its descriptor; dropping it closes the connection.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+#include "base/unique_fd.h"
+
+namespace kestrum::sandbox {
+
+class ProxyStream {
+ public:
+  enum class Kind { tcp, unix_domain };
+
+  ProxyStream(UniqueFd fd, Kind kind) : fd_(std::move(fd)), kind_(kind) {}
+
+  // Up to buffer.size() bytes; 0 means end of stream. Retries EINTR.
+  Result<std::size_t> read(std::span<char> buffer);
+  // Writes every byte or fails. Never raises SIGPIPE.
+  Status write_all(std::string_view bytes);
+  // A second owner of the same connection: a close-on-exec duplicate at the
+  // lowest free number not below 3.
+  Result<ProxyStream> try_clone() const;
+  // Ends the sending half only, so the peer sees end of stream while the
+  // other direction keeps flowing.
+  void shutdown_write();
+
+  int fd() const { return fd_.get(); }
+  Kind kind() const { return kind_; }
+
+ private:
+  UniqueFd fd_;
+  Kind kind_;
+};
+
+}  // namespace kestrum::sandbox

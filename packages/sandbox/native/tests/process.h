@@ -1,0 +1,80 @@
+// Runs a built binary as a separate process and collects what it did: its
+// status, its output and, for the recording stand-in, the record it wrote to
+// descriptor 3.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrum::testing {
+
+struct ProcessOptions {
+  std::vector<std::string> argv;                // argv[0] is the path to run
+  std::optional<std::vector<std::string>> env;  // NAME=value; absent: inherit
+  std::string stdin_data;
+  bool record = false;                       // open descriptor 3 on a record file
+  std::vector<std::pair<int, int>> inherit;  // {child number, parent descriptor}
+};
+
+struct ProcessResult {
+  pid_t pid = -1;
+  bool exited = false;
+  int exit_code = -1;
+  int signal = 0;
+  std::string out;
+  std::string err;
+  std::string record;
+};
+
+// A started child; wait() collects it. The destructor kills and reaps a
+// child that was never waited for.
+class Process {
+ public:
+  explicit Process(const ProcessOptions& options);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  pid_t pid() const { return pid_; }
+  ProcessResult wait();
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1, out_ = -1, err_ = -1, record_fd_ = -1;
+  std::string stdin_data_;
+  std::string record_path_;
+  bool waited_ = false;
+};
+
+ProcessResult run_process(const ProcessOptions& options);
+
+// The common case: a command line and, when given, the whole environment.
+ProcessResult run_process(std::vector<std::string> argv,
+                          std::optional<std::vector<std::string>> env = std::nullopt);
+
+// The folder holding the built programs (this test binary's own folder).
+std::string bin_dir();
+
+// One "<kind> <length> <bytes>\n" entry of the recording stand-in.
+std::vector<std::pair<std::string, std::string>> parse_record(const std::string& record);
+
+// A fresh folder under /tmp, removed with everything in it when it ends.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string& path, const std::string& content);
+std::string read_file(const std::string& path);
+
+}  // namespace kestrum::testing
