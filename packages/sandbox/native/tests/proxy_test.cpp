@@ -195,6 +195,7 @@ class RawProxy : public ::testing::Test {
 
 TEST_F(RawProxy, AnswersMalformedAndFailingRequestsAndKeepsServing) {
   PeerServer echo(echo_handler);
+  PeerServer closer([](int) {});  // accepts and hangs up at once
   int closed_port_fd =
       ::socket(AF_INET, SOCK_STREAM, 0);  // bound, never listening: connects are refused
   sockaddr_in address = {};
@@ -205,6 +206,7 @@ TEST_F(RawProxy, AnswersMalformedAndFailingRequestsAndKeepsServing) {
   ::getsockname(closed_port_fd, reinterpret_cast<sockaddr*>(&address), &length);
   const std::string closed_port = std::to_string(ntohs(address.sin_port));
   const std::string echo_port = std::to_string(echo.port());
+  const std::string closer_port = std::to_string(closer.port());
 
   start(R"({"allow":["127.0.0.1"]})", false);
   const std::size_t idle_threads = count_entries(proc("task"));
@@ -233,6 +235,10 @@ TEST_F(RawProxy, AnswersMalformedAndFailingRequestsAndKeepsServing) {
       // The tunnel carries the bytes sent with the head and ends with the client's half-close.
       {"CONNECT 127.0.0.1:" + echo_port + " HTTP/1.1\r\n\r\nping",
        "HTTP/1.1 200 Connection Established\r\n\r\nping"},
+      // A server that hangs up ends the tunnel, or the forwarded exchange, with nothing more.
+      {"CONNECT 127.0.0.1:" + closer_port + " HTTP/1.1\r\n\r\nhello",
+       "HTTP/1.1 200 Connection Established\r\n\r\n"},
+      {"GET http://127.0.0.1:" + closer_port + "/ HTTP/1.1\r\n\r\n", ""},
       {"CONNECT refused.test:443 HTTP/1.1\r\n\r\n",
        "HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\nContent-Length: 78\r\nConnection: "
        "close\r\n\r\n"
