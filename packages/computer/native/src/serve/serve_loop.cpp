@@ -1,0 +1,47 @@
+#include "serve/serve_loop.h"
+
+#include <unistd.h>
+
+#include "base/utf8.h"
+#include "desktop/white_space.h"
+#include "serve/dispatch.h"
+#include "serve/exit.h"
+#include "serve/line_reader.h"
+#include "serve/outcome.h"
+#include "serve/request.h"
+
+namespace kestrum::computer {
+
+Status answer_line(ServerState& state, std::string_view line) {
+  auto request = parse_request(line);
+  if (!request) return write_message(state.output, unreadable_answer(request.error()));
+  Outcome outcome = handle_request(state, request->op, request->by);
+  const json::Object answer = answer_object(request->id, outcome);
+  auto* reply = std::get_if<Reply>(&outcome);
+  return write_message(
+      state.output, answer,
+      reply ? std::span<const std::uint8_t>(reply->payload) : std::span<const std::uint8_t>());
+}
+
+LoopEnd run_serve_loop(ServerState& state, int input_fd) {
+  LineReader reader(input_fd);
+  for (;;) {
+    auto line = reader.next();
+    if (!line) return {1, line.error()};
+    if (!*line) return {0, ""};
+    std::string& text = **line;
+    if (!is_valid_utf8(text)) return {1, std::string(kInvalidUtf8)};
+    strip_line_end(text);
+    // Blank lines get no answer; the parse sees the line untrimmed.
+    if (trim_unicode_white_space(text).empty()) continue;
+    if (auto written = answer_line(state, text); !written) return {1, written.error()};
+  }
+}
+
+void serve_loop(ServerState& state) {
+  const LoopEnd end = run_serve_loop(state, STDIN_FILENO);
+  if (end.status != 0) exit_with_error(end.message);
+  exit_process(0);
+}
+
+}  // namespace kestrum::computer

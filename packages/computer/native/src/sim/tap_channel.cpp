@@ -1,0 +1,101 @@
+#include "sim/tap_channel.h"
+
+#include <fstream>
+#include <thread>
+
+#include "desktop/white_space.h"
+
+namespace kestrum::computer::sim {
+namespace {
+
+bool is_disabled_notice(std::uint32_t type) {
+  return type == event_type::kTapDisabledByTimeout || type == event_type::kTapDisabledByUserInput;
+}
+
+class QueuedEvent final : public TapEvent {
+ public:
+  explicit QueuedEvent(const InputEvent& event) : event_(event) {}
+  std::int64_t integer_field(EventField field) const override {
+    switch (field) {
+      case EventField::kMouseDeltaX:
+        return event_.dx;
+      case EventField::kMouseDeltaY:
+        return event_.dy;
+      case EventField::kSourceUserData:
+        return event_.tag;
+    }
+    return 0;
+  }
+
+ private:
+  InputEvent event_;
+};
+
+void read_input(const std::string& path, TapChannel& channel) {
+  // Opening a FIFO waits here, off the run loop, until a writer comes.
+  std::ifstream input(path, std::ios::binary);
+  if (!input) scene_fault("cannot read the input " + path);
+  std::string line;
+  while (std::getline(input, line)) {
+    if (trim_unicode_white_space(line).empty()) continue;
+    auto event = parse_input_event(line);
+    if (!event) scene_fault("input " + path + ": " + event.error());
+    channel.push(*event);
+  }
+}
+
+}  // namespace
+
+void TapChannel::create_tap(TapHandler& handler, std::uint64_t mask) {
+  const std::lock_guard<std::mutex> hold(lock_);
+  handler_ = &handler;
+  mask_ = mask;
+}
+
+void TapChannel::attach() {
+  const std::lock_guard<std::mutex> hold(lock_);
+  attached_ = true;
+  arrived_.notify_all();
+}
+
+void TapChannel::enable() {
+  const std::lock_guard<std::mutex> hold(lock_);
+  enabled_ = true;
+}
+
+void TapChannel::push(const InputEvent& event) {
+  const std::lock_guard<std::mutex> hold(lock_);
+  queue_.push_back(event);
+  arrived_.notify_all();
+}
+
+bool TapChannel::admit(const InputEvent& event) {
+  if (!handler_) return false;
+  if (is_disabled_notice(event.type)) {
+    enabled_ = false;
+    return true;
+  }
+  const bool wanted = event.type < 64 && ((mask_ >> event.type) & 1) != 0;
+  return enabled_ && wanted;
+}
+
+void TapChannel::run() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    arrived_.wait(hold, [&] { return attached_ && !queue_.empty(); });
+    const InputEvent event = queue_.front();
+    queue_.pop_front();
+    if (!admit(event)) continue;
+    TapHandler* handler = handler_;
+    // The handler may re-enable the tap, which takes this lock.
+    hold.unlock();
+    handler->on_event(event.type, QueuedEvent(event));
+    hold.lock();
+  }
+}
+
+void start_input_reader(const std::string& path, TapChannel& channel) {
+  std::thread([path, &channel] { read_input(path, channel); }).detach();
+}
+
+}  // namespace kestrum::computer::sim

@@ -1,0 +1,82 @@
+#include "serve/dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include "support/state_fixture.h"
+
+namespace kestrum::computer {
+namespace {
+
+using testing::StateFixture;
+
+constexpr std::int64_t kMail = 10;
+constexpr std::int64_t kNotes = 11;
+
+// The answer the serve loop would write for request 1.
+std::string answer(StateFixture& fixture, const Op& op, Party party = Party::kAgent) {
+  return json::to_json(answer_object(1, handle_request(fixture.state, op, party)));
+}
+
+void prepare(StateFixture& fixture, Party owner) {
+  fixture.desktop.apps = {{kMail, "com.example.Mail", "Mail", "Mail.app", 0},
+                          {kNotes, "com.example.Notes", "Notes", "Notes.app", 0}};
+  fixture.desktop.element = ElementProcess{kMail};
+  fixture.desktop.front = kMail;
+  const std::lock_guard<std::mutex> hold(fixture.state.control_lock);
+  fixture.state.control.granted = {"com.example.Mail"};
+  fixture.state.control.owner = owner;
+}
+
+TEST(Dispatch, OperationsRunTheirChecksInOrder) {
+  const std::string input = R"({"error":"input synthesis is not available yet","id":1,"ok":false})";
+  const std::string person = R"({"id":1,"ok":false,"refused":{"kind":"person"}})";
+  const struct {
+    std::string name;
+    Op op;
+    Party owner;
+    Party party;
+    std::string want;
+  } cases[] = {
+      {"apps needs no owner", op::Apps{}, Party::kPerson, Party::kAgent,
+       R"({"error":"the application list is not available yet","id":1,"ok":false})"},
+      {"capture needs no owner", op::Capture{0}, Party::kPerson, Party::kAgent,
+       R"({"error":"screen capture is not available yet","id":1,"ok":false})"},
+      {"a click count comes first", op::Click{1, 1, MouseButton::kLeft, 0}, Party::kPerson,
+       Party::kAgent, R"({"error":"a click counts 1 to 3 clicks","id":1,"ok":false})"},
+      {"four clicks", op::Click{1, 1, MouseButton::kLeft, 4}, Party::kAgent, Party::kAgent,
+       R"({"error":"a click counts 1 to 3 clicks","id":1,"ok":false})"},
+      {"a click is checked", op::Click{1, 1, MouseButton::kRight, 3}, Party::kPerson, Party::kAgent,
+       person},
+      {"a checked click", op::Click{1, 1, MouseButton::kRight, 3}, Party::kAgent, Party::kAgent,
+       input},
+      {"move off the display", op::Move{-1, 1}, Party::kAgent, Party::kAgent,
+       R"({"id":1,"ok":false,"refused":{"kind":"off-screen"}})"},
+      {"move", op::Move{1, 1}, Party::kAgent, Party::kAgent, input},
+      {"a short drag comes first", op::Drag{{{1, 1}}}, Party::kPerson, Party::kAgent,
+       R"({"error":"a drag needs at least two points","id":1,"ok":false})"},
+      {"every drag point is checked", op::Drag{{{1, 1}, {2, 2}, {5000, 1}}}, Party::kAgent,
+       Party::kAgent, R"({"id":1,"ok":false,"refused":{"kind":"off-screen"}})"},
+      {"drag", op::Drag{{{1, 1}, {2, 2}}}, Party::kAgent, Party::kAgent, input},
+      {"scroll is checked", op::Scroll{1, 1, 0, 3}, Party::kAgent, Party::kPerson,
+       R"({"id":1,"ok":false,"refused":{"kind":"agent"}})"},
+      {"empty text needs no check", op::Type{""}, Party::kPerson, Party::kAgent,
+       R"({"id":1,"ok":true})"},
+      {"text is checked", op::Type{"x"}, Party::kPerson, Party::kAgent, person},
+      {"text for the person", op::Type{"x"}, Party::kPerson, Party::kPerson, input},
+      {"keys are checked", op::Key{"cmd+c"}, Party::kPerson, Party::kAgent, person},
+      {"open checks as the agent", op::Open{"com.example.Mail"}, Party::kPerson, Party::kPerson,
+       person},
+      {"whoever asks", op::Open{"com.example.Notes"}, Party::kAgent, Party::kPerson,
+       R"({"id":1,"ok":false,"refused":{"app":"com.example.Notes","kind":"not-granted"}})"},
+      {"open", op::Open{"com.example.Mail"}, Party::kAgent, Party::kAgent,
+       R"({"error":"opening applications is not available yet","id":1,"ok":false})"},
+  };
+  for (const auto& c : cases) {
+    StateFixture fixture;
+    prepare(fixture, c.owner);
+    EXPECT_EQ(answer(fixture, c.op, c.party), c.want) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace kestrum::computer

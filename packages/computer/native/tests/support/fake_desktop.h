@@ -1,0 +1,73 @@
+// An in-process desktop whose answers a test sets directly, and which
+// records what it was asked to do.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "desktop/desktop.h"
+
+namespace kestrum::computer::testing {
+
+class FakeTap final : public EventTap {
+ public:
+  explicit FakeTap(int& enabled) : enabled_(enabled) {}
+  std::unique_ptr<RunLoopSource> create_run_loop_source() override { return nullptr; }
+  void enable() override { ++enabled_; }
+
+ private:
+  int& enabled_;
+};
+
+class FakeDesktop final : public Desktop {
+ public:
+  bool input_permission = true;
+  bool capture_permission = true;
+  std::uint32_t display_id = 7;
+  DisplayBounds bounds{0, 0, 1440, 900};
+  std::uint64_t mode_width = 1440;
+  std::optional<std::int64_t> front;
+  std::vector<RunningApp> apps;
+  ElementAtPoint element = NoElement{};
+  bool secure_input = false;
+  std::vector<std::pair<float, float>> looked_up;  // points asked for
+  std::vector<std::string> prompts;                // in the order asked for
+
+  bool accessibility_trusted() override { return input_permission; }
+  bool screen_capture_allowed() override { return capture_permission; }
+  void prompt_accessibility() override { prompts.push_back("accessibility"); }
+  void prompt_screen_capture() override { prompts.push_back("screen"); }
+  std::uint32_t main_display_id() override { return display_id; }
+  DisplayBounds display_bounds(std::uint32_t display) override {
+    return display == display_id ? bounds : DisplayBounds{};
+  }
+  std::uint64_t display_mode_pixel_width(std::uint32_t display) override {
+    return display == display_id ? mode_width : 0;
+  }
+  std::optional<RunningApp> frontmost_application() override {
+    return front ? running_application(*front) : std::nullopt;
+  }
+  std::vector<RunningApp> running_applications() override { return apps; }
+  std::optional<RunningApp> running_application(std::int64_t pid) override {
+    for (const RunningApp& app : apps) {
+      if (app.pid == pid) return app;
+    }
+    return std::nullopt;
+  }
+  ElementAtPoint process_at_point(float x, float y) override {
+    looked_up.emplace_back(x, y);
+    return element;
+  }
+  bool secure_event_input_enabled() override { return secure_input; }
+  bool post_event(const SyntheticEvent&) override { return false; }
+  std::unique_ptr<EventTap> create_event_tap(std::uint64_t, TapHandler&) override {
+    return nullptr;
+  }
+  std::unique_ptr<RunLoop> current_run_loop() override { return nullptr; }
+  void run_current_run_loop() override {}
+  void get_shareable_content(ContentHandler) override {}
+  void capture_image(const ShareableContent&, const ScreenshotParams&, ImageHandler) override {}
+  std::string open_program() override { return "/usr/bin/open"; }
+};
+
+}  // namespace kestrum::computer::testing

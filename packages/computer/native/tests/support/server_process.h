@@ -1,0 +1,90 @@
+// Drives the built kestrum-computer over pipes: writes request bytes, reads
+// answer frames one at a time, and collects the exit status and standard
+// error. Every wait is bounded so that a hung server fails the test instead
+// of stalling the suite.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrum::computer::testing {
+
+struct Frame {
+  std::string json;
+  std::string payload;
+};
+
+struct Exit {
+  int status = -1;  // -1 when the process did not exit normally
+  std::string err;
+};
+
+struct ServerOptions {
+  std::vector<std::string> args;     // after the program name
+  std::optional<std::string> scene;  // KESTRUM_DESKTOP_SCENE; absent: unset
+  int stdin_fd = -1;                 // given instead of a pipe when >= 0
+  bool close_stdin = false;          // start with descriptor 0 closed
+  bool close_stdout = false;         // start with descriptor 1 closed
+};
+
+class ServerProcess {
+ public:
+  explicit ServerProcess(const ServerOptions& options);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  void send(const std::string& bytes);
+  // Like send, for a server that may already have ended: a closed pipe is
+  // not an error then.
+  void offer(const std::string& bytes);
+  void close_input();
+  // Closes the reading end of the server's standard output.
+  void close_output();
+  // The next frame; nothing when the output ended cleanly between frames.
+  // Throws when the output ends inside a frame or nothing comes in time.
+  std::optional<Frame> read_frame();
+  // The next frame's JSON part, which must have an empty payload.
+  std::string read_json();
+  // Everything left on standard output until it closes.
+  std::string read_rest();
+  Exit wait();
+
+ private:
+  std::string read_exactly(std::size_t count, bool allow_clean_end, bool& ended);
+
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  bool waited_ = false;
+};
+
+// The path of the built program.
+std::string computer_binary();
+
+// Frames of a whole output, in order; throws on a cut frame.
+std::vector<Frame> split_frames(const std::string& output);
+
+// A fresh folder under /tmp, removed with everything in it when it ends.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Replaces the file at `path` atomically: a reader sees the old or the new.
+void write_file(const std::string& path, const std::string& content);
+std::string read_file(const std::string& path);
+
+}  // namespace kestrum::computer::testing
