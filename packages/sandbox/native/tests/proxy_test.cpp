@@ -330,3 +330,40 @@ TEST(ProxyLauncher, RefusesANegativeEventDescriptor) {
 
 }  // namespace
 }  // namespace kestrum::testing
+
+namespace kestrum::testing {
+namespace {
+
+// The command must hold nothing of the launcher's own: not the listener, not
+// the event descriptor, not a connection. It sees exactly what `ls` sees when
+// started the same way without the launcher (whatever this test process
+// itself inherited included).
+TEST(LauncherHygiene, TheCommandInheritsNothingOfTheLaunchers) {
+  TempDir dir;
+  ProcessOptions direct;
+  direct.argv = {"/bin/ls", "/proc/self/fd"};
+  const std::string baseline = run_process(direct).out;
+  ASSERT_THAT(baseline, ::testing::StartsWith("0\n1\n"));
+  struct Case {
+    std::string network;
+    bool with_events;
+  };
+  const Case cases[] = {
+      {R"({"allow":[]})", false}, {R"({"allow":["x.test"]})", false}, {R"({"allow":[]})", true}};
+  for (const auto& c : cases) {
+    Pipe events;
+    std::vector<std::string> args = {"run", "--policy", policy_with_network(dir.path(), c.network)};
+    if (c.with_events) args.insert(args.end(), {"--events-fd", "7"});
+    args.insert(args.end(), {"--", "/bin/ls", "/proc/self/fd"});
+    auto options = launcher_options(args);
+    if (c.with_events) options.inherit = {{7, events.write_end}};
+    Process launcher(options);
+    events.close_write();
+    const ProcessResult result = launcher.wait();
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, baseline) << c.network << (c.with_events ? " with events" : "");
+  }
+}
+
+}  // namespace
+}  // namespace kestrum::testing
