@@ -28,53 +28,63 @@ void prepare(StateFixture& fixture, Party owner) {
 }
 
 TEST(Dispatch, OperationsRunTheirChecksInOrder) {
-  const std::string input = R"({"error":"input synthesis is not available yet","id":1,"ok":false})";
+  const std::string ok = R"({"id":1,"ok":true})";
   const std::string person = R"({"id":1,"ok":false,"refused":{"kind":"person"}})";
+  const std::string apps =
+      R"({"apps":[{"bundleName":"Mail","id":"com.example.Mail","name":"Mail"},)"
+      R"({"bundleName":"Notes","id":"com.example.Notes","name":"Notes"}],)"
+      R"("front":"com.example.Mail","id":1,"ok":true})";
   const struct {
     std::string name;
     Op op;
     Party owner;
     Party party;
     std::string want;
+    std::size_t posts;
   } cases[] = {
-      {"apps needs no owner", op::Apps{}, Party::kPerson, Party::kAgent,
-       R"({"error":"the application list is not available yet","id":1,"ok":false})"},
+      {"apps needs no owner", op::Apps{}, Party::kPerson, Party::kAgent, apps, 0},
       {"capture needs no owner", op::Capture{0}, Party::kPerson, Party::kAgent,
-       R"({"error":"screen capture is not available yet","id":1,"ok":false})"},
+       R"({"error":"screen capture is not available yet","id":1,"ok":false})", 0},
       {"a click count comes first", op::Click{1, 1, MouseButton::kLeft, 0}, Party::kPerson,
-       Party::kAgent, R"({"error":"a click counts 1 to 3 clicks","id":1,"ok":false})"},
+       Party::kAgent, R"({"error":"a click counts 1 to 3 clicks","id":1,"ok":false})", 0},
       {"four clicks", op::Click{1, 1, MouseButton::kLeft, 4}, Party::kAgent, Party::kAgent,
-       R"({"error":"a click counts 1 to 3 clicks","id":1,"ok":false})"},
+       R"({"error":"a click counts 1 to 3 clicks","id":1,"ok":false})", 0},
       {"a click is checked", op::Click{1, 1, MouseButton::kRight, 3}, Party::kPerson, Party::kAgent,
-       person},
-      {"a checked click", op::Click{1, 1, MouseButton::kRight, 3}, Party::kAgent, Party::kAgent,
-       input},
+       person, 0},
+      {"a checked click", op::Click{1, 1, MouseButton::kRight, 3}, Party::kAgent, Party::kAgent, ok,
+       7},
       {"move off the display", op::Move{-1, 1}, Party::kAgent, Party::kAgent,
-       R"({"id":1,"ok":false,"refused":{"kind":"off-screen"}})"},
-      {"move", op::Move{1, 1}, Party::kAgent, Party::kAgent, input},
+       R"({"id":1,"ok":false,"refused":{"kind":"off-screen"}})", 0},
+      {"move", op::Move{1, 1}, Party::kAgent, Party::kAgent, ok, 1},
       {"a short drag comes first", op::Drag{{{1, 1}}}, Party::kPerson, Party::kAgent,
-       R"({"error":"a drag needs at least two points","id":1,"ok":false})"},
+       R"({"error":"a drag needs at least two points","id":1,"ok":false})", 0},
       {"every drag point is checked", op::Drag{{{1, 1}, {2, 2}, {5000, 1}}}, Party::kAgent,
-       Party::kAgent, R"({"id":1,"ok":false,"refused":{"kind":"off-screen"}})"},
-      {"drag", op::Drag{{{1, 1}, {2, 2}}}, Party::kAgent, Party::kAgent, input},
+       Party::kAgent, R"({"id":1,"ok":false,"refused":{"kind":"off-screen"}})", 0},
+      {"drag", op::Drag{{{1, 1}, {2, 2}}}, Party::kAgent, Party::kAgent, ok, 4},
       {"scroll is checked", op::Scroll{1, 1, 0, 3}, Party::kAgent, Party::kPerson,
-       R"({"id":1,"ok":false,"refused":{"kind":"agent"}})"},
-      {"empty text needs no check", op::Type{""}, Party::kPerson, Party::kAgent,
-       R"({"id":1,"ok":true})"},
-      {"text is checked", op::Type{"x"}, Party::kPerson, Party::kAgent, person},
-      {"text for the person", op::Type{"x"}, Party::kPerson, Party::kPerson, input},
-      {"keys are checked", op::Key{"cmd+c"}, Party::kPerson, Party::kAgent, person},
+       R"({"id":1,"ok":false,"refused":{"kind":"agent"}})", 0},
+      {"scroll", op::Scroll{1, 1, 0, 3}, Party::kAgent, Party::kAgent, ok, 2},
+      {"empty text needs no check", op::Type{""}, Party::kPerson, Party::kAgent, ok, 0},
+      {"text is checked", op::Type{"x"}, Party::kPerson, Party::kAgent, person, 0},
+      {"text for the person", op::Type{"x"}, Party::kPerson, Party::kPerson, ok, 2},
+      {"keys are checked", op::Key{"cmd+c"}, Party::kPerson, Party::kAgent, person, 0},
+      {"keys parse first", op::Key{"hyper+c"}, Party::kPerson, Party::kAgent,
+       R"({"error":"\"hyper\" is not a modifier","id":1,"ok":false})", 0},
+      {"a key without a code", op::Key{"cmd+\xc3\xa9"}, Party::kAgent, Party::kAgent,
+       R"({"error":"this key has no key code on this keyboard","id":1,"ok":false})", 0},
+      {"keys", op::Key{"cmd+c"}, Party::kAgent, Party::kAgent, ok, 2},
       {"open checks as the agent", op::Open{"com.example.Mail"}, Party::kPerson, Party::kPerson,
-       person},
+       person, 0},
       {"whoever asks", op::Open{"com.example.Notes"}, Party::kAgent, Party::kPerson,
-       R"({"id":1,"ok":false,"refused":{"app":"com.example.Notes","kind":"not-granted"}})"},
-      {"open", op::Open{"com.example.Mail"}, Party::kAgent, Party::kAgent,
-       R"({"error":"opening applications is not available yet","id":1,"ok":false})"},
+       R"({"id":1,"ok":false,"refused":{"app":"com.example.Notes","kind":"not-granted"}})", 0},
+      {"open", op::Open{"com.example.Mail"}, Party::kAgent, Party::kAgent, ok, 0},
   };
   for (const auto& c : cases) {
     StateFixture fixture;
     prepare(fixture, c.owner);
+    fixture.desktop.open = "/bin/true";
     EXPECT_EQ(answer(fixture, c.op, c.party), c.want) << c.name;
+    EXPECT_EQ(fixture.desktop.posted.size(), c.posts) << c.name;
   }
 }
 

@@ -1,21 +1,14 @@
 #include "serve/dispatch.h"
 
+#include "desktop/apps.h"
 #include "desktop/lookups.h"
+#include "desktop/open_app.h"
+#include "serve/input_ops.h"
 #include "serve/ownership.h"
 #include "serve/reply_fields.h"
 
 namespace kestrum::computer {
 namespace {
-
-Outcome missing(std::string_view service) { return Failure{std::string(service)}; }
-
-// A refusal or failure of a check as the operation's outcome; nothing when
-// the check allows.
-std::optional<Outcome> stopped(CheckResult check) {
-  if (auto* refusal = std::get_if<Refusal>(&check)) return Outcome(std::move(*refusal));
-  if (auto* failure = std::get_if<Failure>(&check)) return Outcome(std::move(*failure));
-  return std::nullopt;
-}
 
 struct Handle {
   ServerState& state;
@@ -40,52 +33,27 @@ struct Handle {
     return Reply{};
   }
 
-  Outcome operator()(const op::Apps&) const { return missing(kNoApplicationList); }
+  Outcome operator()(const op::Apps&) const {
+    Reply reply;
+    reply.fields = list_apps(state.desktop, state.own);
+    return reply;
+  }
 
   // Capture consults no ownership: grants decide only what is visible.
-  Outcome operator()(const op::Capture&) const { return missing(kNoScreenCapture); }
+  Outcome operator()(const op::Capture&) const { return Failure{std::string(kNoScreenCapture)}; }
 
-  Outcome operator()(const op::Click& click) const {
-    if (click.count < 1 || click.count > 3) return Failure{std::string(kBadClickCount)};
-    return pointer_then_input({click.x, click.y});
-  }
-
-  Outcome operator()(const op::Move& move) const { return pointer_then_input({move.x, move.y}); }
-
-  Outcome operator()(const op::Drag& drag) const {
-    if (drag.path.size() < 2) return Failure{std::string(kShortDrag)};
-    // Every point is checked before any event.
-    for (const Point& point : drag.path) {
-      if (auto stop = stopped(check_pointer_target(state, party, point))) return *stop;
-    }
-    return missing(kNoInputSynthesis);
-  }
-
-  Outcome operator()(const op::Scroll& scroll) const {
-    return pointer_then_input({scroll.x, scroll.y});
-  }
-
-  Outcome operator()(const op::Type& type) const {
-    // Nothing to type passes without any check.
-    if (type.text.empty()) return Reply{};
-    return keyboard_then_input();
-  }
-
-  Outcome operator()(const op::Key&) const { return keyboard_then_input(); }
+  Outcome operator()(const op::Click& click) const { return click_at(state, party, click); }
+  Outcome operator()(const op::Move& move) const { return move_to(state, party, {move.x, move.y}); }
+  Outcome operator()(const op::Drag& drag) const { return drag_along(state, party, drag.path); }
+  Outcome operator()(const op::Scroll& scroll) const { return scroll_at(state, party, scroll); }
+  Outcome operator()(const op::Type& type) const { return type_text(state, party, type.text); }
+  Outcome operator()(const op::Key& key) const { return press_keys(state, party, key.keys); }
 
   Outcome operator()(const op::Open& open) const {
-    if (auto stop = stopped(check_open(state, open.app))) return *stop;
-    return missing(kNoApplicationOpening);
-  }
-
-  Outcome pointer_then_input(Point point) const {
-    if (auto stop = stopped(check_pointer_target(state, party, point))) return *stop;
-    return missing(kNoInputSynthesis);
-  }
-
-  Outcome keyboard_then_input() const {
-    if (auto stop = stopped(check_keyboard_target(state, party))) return *stop;
-    return missing(kNoInputSynthesis);
+    if (auto stop = stop_on(check_open(state, open.app))) return *stop;
+    auto opened = open_app(state.desktop, open.app);
+    if (!opened) return Failure{opened.take_error()};
+    return Reply{};
   }
 };
 

@@ -75,6 +75,12 @@ Result<std::set<std::string>, Refusal> check_owner(ServerState& state, Party par
   return fail_with(refuse(RefusalKind::kPerson));
 }
 
+std::optional<Outcome> stop_on(CheckResult check) {
+  if (auto* refusal = std::get_if<Refusal>(&check)) return Outcome(std::move(*refusal));
+  if (auto* failure = std::get_if<Failure>(&check)) return Outcome(std::move(*failure));
+  return std::nullopt;
+}
+
 CheckResult check_pointer_target(ServerState& state, Party party, Point point) {
   auto granted = check_owner(state, party);
   if (!granted) return granted.error();

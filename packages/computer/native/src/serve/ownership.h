@@ -2,6 +2,7 @@
 // every action passes. Identifiers are compared byte for byte.
 #pragma once
 
+#include <optional>
 #include <set>
 #include <string>
 #include <variant>
@@ -42,6 +43,10 @@ Result<std::set<std::string>, Refusal> check_owner(ServerState& state, Party par
 
 struct Allowed {};
 using CheckResult = std::variant<Allowed, Refusal, Failure>;
+
+// A refusal or failure of a check as the operation's outcome; nothing when
+// the check allows.
+std::optional<Outcome> stop_on(CheckResult check);
 
 CheckResult check_pointer_target(ServerState& state, Party party, Point point);
 CheckResult check_keyboard_target(ServerState& state, Party party);

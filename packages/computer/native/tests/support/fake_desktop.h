@@ -32,6 +32,10 @@ class FakeDesktop final : public Desktop {
   bool secure_input = false;
   std::vector<std::pair<float, float>> looked_up;  // points asked for
   std::vector<std::string> prompts;                // in the order asked for
+  std::vector<SyntheticEvent> posted;              // in posting order
+  std::optional<std::size_t> fail_after;           // creations after this many fail
+  // Nothing real runs unless a test names a program.
+  std::string open = "/nonexistent/open";
 
   bool accessibility_trusted() override { return input_permission; }
   bool screen_capture_allowed() override { return capture_permission; }
@@ -59,7 +63,11 @@ class FakeDesktop final : public Desktop {
     return element;
   }
   bool secure_event_input_enabled() override { return secure_input; }
-  bool post_event(const SyntheticEvent&) override { return false; }
+  bool post_event(const SyntheticEvent& event) override {
+    if (fail_after && posted.size() >= *fail_after) return false;
+    posted.push_back(event);
+    return true;
+  }
   std::unique_ptr<EventTap> create_event_tap(std::uint64_t, TapHandler&) override {
     return nullptr;
   }
@@ -67,7 +75,7 @@ class FakeDesktop final : public Desktop {
   void run_current_run_loop() override {}
   void get_shareable_content(ContentHandler) override {}
   void capture_image(const ShareableContent&, const ScreenshotParams&, ImageHandler) override {}
-  std::string open_program() override { return "/usr/bin/open"; }
+  std::string open_program() override { return open; }
 };
 
 }  // namespace kestrum::computer::testing

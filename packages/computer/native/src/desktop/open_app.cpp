@@ -1,0 +1,81 @@
+#include "desktop/open_app.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include "base/system_error.h"
+
+extern char** environ;
+
+namespace kestrum::computer {
+namespace {
+
+// The server ignores SIGPIPE and its threads may block signals; the open
+// program starts with the ordinary dispositions and an empty mask instead.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() : initialized_(posix_spawnattr_init(&attributes_) == 0) {
+    if (!initialized_) {
+      error_ = ENOMEM;  // the only way initialising can fail
+      return;
+    }
+    sigset_t none;
+    sigset_t pipe;
+    sigemptyset(&none);
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    error_ = posix_spawnattr_setsigmask(&attributes_, &none);
+    if (error_ == 0) error_ = posix_spawnattr_setsigdefault(&attributes_, &pipe);
+    if (error_ == 0) {
+      error_ =
+          posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+  }
+  ~SpawnAttributes() {
+    if (initialized_) posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+
+  int error() const { return error_; }
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+  bool initialized_ = false;
+  int error_ = 0;
+};
+
+// True when the program exited with status 0; the error is the system's
+// text for a start or wait that failed.
+Result<bool> run_to_end(const std::string& program, const std::string& app) {
+  const SpawnAttributes attributes;
+  if (attributes.error() != 0) return fail(system_error_text(attributes.error()));
+  std::string arg0 = program;
+  std::string flag = "-b";
+  std::string identifier = app;
+  char* const argv[] = {arg0.data(), flag.data(), identifier.data(), nullptr};
+  pid_t child = -1;
+  const int spawned =
+      posix_spawn(&child, program.c_str(), nullptr, attributes.get(), argv, environ);
+  if (spawned != 0) return fail(system_error_text(spawned));
+  int status = 0;
+  while (waitpid(child, &status, 0) == -1) {
+    if (errno != EINTR) return fail(last_system_error_text());
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+Status open_app(Desktop& desktop, const std::string& app) {
+  auto ended = run_to_end(desktop.open_program(), app);
+  if (!ended) return fail("could not open " + app + ": " + ended.error());
+  if (!*ended) return fail(app + " is not installed");
+  return {};
+}
+
+}  // namespace kestrum::computer
