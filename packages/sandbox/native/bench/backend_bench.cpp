@@ -1,0 +1,145 @@
+// The Linux backend's start overhead: /bin/true run directly, through the
+// pass-through stand-in, through the backend alone, and through the whole
+// launcher (without and with the proxy), in one session. The variants take
+// turns so that the shared machine's noise falls on all of them alike;
+// medians are reported with their ratio to the direct run and the time
+// added. Run from <build>/bin: `backend_bench [rounds]`.
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "policy/policy.h"
+#include "policy/profile.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string bin_dir() {
+  char path[PATH_MAX] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) std::abort();
+  return fs::path(std::string(path, static_cast<std::size_t>(n))).parent_path();
+}
+
+// A project with a denied .git, a home with hidden folders and an exception.
+struct Tree {
+  Tree() {
+    char pattern[] = "/tmp/kestrum-backend-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) std::abort();
+    root = fs::canonical(pattern).string();
+    for (const char* folder : {"project/.git", "home/.ssh", "home/.aws/sso", "home/.config/gh"})
+      fs::create_directories(root + "/" + folder);
+    std::ofstream(root + "/project/.env") << "x";
+  }
+  ~Tree() { fs::remove_all(root); }
+  std::string at(const std::string& relative) const { return root + "/" + relative; }
+  std::string root;
+};
+
+std::string policy_json(const Tree& tree, const std::string& network) {
+  auto list = [](std::initializer_list<std::string> items) {
+    std::string text = "[";
+    for (const std::string& item : items) text += (text.size() > 1 ? ",\"" : "\"") + item + "\"";
+    return text + "]";
+  };
+  return R"({"version":6,"cwd":")" + tree.at("project") + R"(","write":)" +
+         list({tree.at("project"), tree.at("home/.aws/sso")}) + R"(,"denyWrite":)" +
+         list({tree.at("project/.git"), tree.at("project/.env")}) + R"(,"denyRead":)" +
+         list({tree.at("home/.ssh"), tree.at("home/.aws"), tree.at("home/.config")}) +
+         R"(,"denyReadExcept":)" + list({tree.at("home/.aws/sso")}) +
+         R"(,"denyEnv":[],"network":)" + network + "}";
+}
+
+// The profile the launcher writes for the same policy.
+std::string profile(const Tree& tree) {
+  kestrum::sandbox::PreparedPolicy policy;
+  policy.write = {tree.at("home/.aws/sso"), tree.at("project")};
+  policy.deny_write = {tree.at("project/.env"), tree.at("project/.git")};
+  policy.deny_read = {tree.at("home/.aws"), tree.at("home/.config"), tree.at("home/.ssh")};
+  policy.deny_read_except = {tree.at("home/.aws/sso")};
+  return kestrum::sandbox::build_profile(policy, std::nullopt);
+}
+
+double run_once(const std::vector<std::string>& argv, const std::string& cwd) {
+  std::vector<char*> pointers;
+  for (const std::string& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
+  pointers.push_back(nullptr);
+  const auto start = Clock::now();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::execve(pointers[0], pointers.data(), environ);
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed with status %d\n", argv[0].c_str(), status);
+    std::exit(1);
+  }
+  return ms;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 200;
+  const Tree tree;
+  const std::string bin = bin_dir();
+  const std::string text = profile(tree);
+  struct Variant {
+    const char* name;
+    std::vector<std::string> argv;
+    std::vector<double> times;
+  };
+  std::vector<Variant> variants = {
+      {"/bin/true directly", {"/bin/true"}, {}},
+      {"pass-through stand-in", {bin + "/kestrum-passthrough", "-p", text, "/bin/true"}, {}},
+      {"backend alone", {bin + "/kestrum-seatbelt-linux", "-p", text, "/bin/true"}, {}},
+      {"kestrum-sandbox run",
+       {bin + "/kestrum-sandbox", "run", "--policy", policy_json(tree, R"({"allow":[]})"), "--",
+        "/bin/true"},
+       {}},
+      {"kestrum-sandbox run, proxy",
+       {bin + "/kestrum-sandbox", "run", "--policy", policy_json(tree, R"({"allow":["a.test"]})"),
+        "--", "/bin/true"},
+       {}},
+  };
+  for (Variant& variant : variants) run_once(variant.argv, tree.at("project"));  // warm caches
+  for (int round = 0; round < rounds; ++round) {
+    for (Variant& variant : variants)
+      variant.times.push_back(run_once(variant.argv, tree.at("project")));
+  }
+  const double direct = median(variants[0].times);
+  std::printf("%-28s %10s %8s %12s\n", "variant (median)", "ms", "ratio", "added ms");
+  for (const Variant& variant : variants) {
+    const double ms = median(variant.times);
+    std::printf("%-28s %10.3f %8.2f %12.3f\n", variant.name, ms, ms / direct, ms - direct);
+  }
+  std::printf("backend's own start overhead (backend alone - pass-through): %.3f ms\n",
+              median(variants[2].times) - median(variants[1].times));
+  return 0;
+}

@@ -1,0 +1,242 @@
+#include "linux/profile_reader.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "base/utf8.h"
+#include "policy/policy.h"
+#include "policy/profile.h"
+
+namespace kestrum::sandbox {
+namespace {
+
+enum class ListKind {
+  write,
+  write_files,
+  deny_write,
+  deny_read,
+  exceptions,
+  traverse,
+  services,
+};
+
+struct ListShape {
+  std::string_view head;
+  std::string_view item;
+  ListKind kind;
+};
+
+constexpr ListShape kListShapes[] = {
+    {"(allow file-write*", "(subpath ", ListKind::write},
+    {"(allow file-write*", "(regex ", ListKind::write_files},
+    {"(deny file-write*", "(subpath ", ListKind::deny_write},
+    {"(deny file-read* file-write*", "(subpath ", ListKind::deny_read},
+    {"(allow file-read*", "(subpath ", ListKind::exceptions},
+    {"(allow file-read-metadata", "(literal ", ListKind::traverse},
+    {"(allow mach-lookup", "(global-name ", ListKind::services},
+};
+
+constexpr std::string_view kPortHead = "(allow network-outbound (remote ip \"localhost:";
+constexpr std::string_view kPortTail = "\"))";
+constexpr std::string_view kSocketHead =
+    "(allow network-outbound (remote unix-socket (path-literal ";
+constexpr std::string_view kSocketTail = ")))";
+constexpr std::string_view kLoopbackLine =
+    R"((allow network-bind network-inbound (local ip "localhost:*")))";
+constexpr std::string_view kRegexCharacters = "\\.^$|?*+()[]{}";
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+constexpr std::size_t kKeychainServiceCount = 14;
+
+std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find('\n', start);
+    lines.emplace_back(text.substr(start, end - start));
+    if (end == std::string_view::npos) return lines;
+    start = end + 1;
+  }
+}
+
+// A quoted string at the front of `rest`, which is advanced past it.
+std::optional<std::string> take_quoted(std::string_view& rest) {
+  if (rest.empty() || rest.front() != '"') return std::nullopt;
+  std::string text;
+  for (std::size_t i = 1; i < rest.size(); ++i) {
+    if (rest[i] == '"') {
+      rest.remove_prefix(i + 1);
+      return text;
+    }
+    if (rest[i] == '\\' && ++i == rest.size()) break;
+    text += rest[i];
+  }
+  return std::nullopt;
+}
+
+// `rest` is the line after its head: one or more " <item>\"...\")", then ")".
+std::optional<std::vector<std::string>> take_items(std::string_view rest, std::string_view item) {
+  std::vector<std::string> values;
+  while (rest.starts_with(" ")) {
+    rest.remove_prefix(1);
+    if (!rest.starts_with(item)) return std::nullopt;
+    rest.remove_prefix(item.size());
+    auto value = take_quoted(rest);
+    if (!value || !rest.starts_with(")")) return std::nullopt;
+    rest.remove_prefix(1);
+    values.push_back(std::move(*value));
+  }
+  if (values.empty() || rest != ")") return std::nullopt;
+  return values;
+}
+
+// The path of "^<escaped path>": every regex character must be escaped, so
+// the rule matches exactly the paths that begin with this one.
+std::optional<std::string> unescape_regex(std::string_view regex) {
+  if (!regex.starts_with("^")) return std::nullopt;
+  std::string path;
+  for (std::size_t i = 1; i < regex.size(); ++i) {
+    const bool special = kRegexCharacters.find(regex[i]) != std::string_view::npos;
+    if (!special) {
+      path += regex[i];
+      continue;
+    }
+    if (regex[i] != '\\' || i + 1 == regex.size()) return std::nullopt;
+    if (kRegexCharacters.find(regex[++i]) == std::string_view::npos) return std::nullopt;
+    path += regex[i];
+  }
+  return path;
+}
+
+std::optional<std::uint16_t> take_port(std::string_view digits) {
+  std::uint16_t port = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return port;
+}
+
+class Reader {
+ public:
+  Status read_line(std::size_t number, std::string_view line) {
+    number_ = number;
+    for (const ListShape& shape : kListShapes) {
+      if (!line.starts_with(shape.head)) continue;
+      auto items = take_items(line.substr(shape.head.size()), shape.item);
+      if (items) return add(shape.kind, std::move(*items));
+    }
+    if (line.starts_with(kPortHead) && line.ends_with(kPortTail)) {
+      const auto digits =
+          line.substr(kPortHead.size(), line.size() - kPortHead.size() - kPortTail.size());
+      rules_.port = take_port(digits);
+      if (!rules_.port) return failure("malformed port: " + std::string(line));
+      return {};
+    }
+    if (line.starts_with(kSocketHead) && line.ends_with(kSocketTail)) {
+      std::string_view rest = line.substr(kSocketHead.size());
+      auto path = take_quoted(rest);
+      if (!path || rest != kSocketTail) return failure("malformed rule: " + std::string(line));
+      rules_.sockets.push_back(std::move(*path));
+      return {};
+    }
+    if (line == kLoopbackLine) {
+      rules_.loopback = true;
+      return {};
+    }
+    return {};  // fixed lines; whether this is one is settled by the rebuild
+  }
+
+  ProfileRules take() { return std::move(rules_); }
+
+ private:
+  Status failure(std::string what) const {
+    return fail("line " + std::to_string(number_) + ": " + std::move(what));
+  }
+
+  Status add(ListKind kind, std::vector<std::string> items) {
+    std::vector<std::string>* list = nullptr;
+    switch (kind) {
+      case ListKind::write:
+        list = after_services_ ? &rules_.write_in_exceptions : &rules_.write;
+        break;
+      case ListKind::write_files:
+        for (std::string& item : items) {
+          auto path = unescape_regex(item);
+          if (!path) return failure("malformed regex: " + item);
+          item = std::move(*path);
+        }
+        list = &rules_.write_files;
+        break;
+      case ListKind::deny_write:
+        list = after_services_ ? &rules_.deny_write_in_exceptions : &rules_.deny_write;
+        break;
+      case ListKind::deny_read:
+        list = after_exceptions_ ? &rules_.deny_read_in_exceptions : &rules_.deny_read;
+        break;
+      case ListKind::exceptions:
+        after_exceptions_ = true;
+        list = &rules_.exceptions;
+        break;
+      case ListKind::traverse:
+        list = &rules_.traverse;
+        break;
+      case ListKind::services:
+        after_services_ = true;
+        rules_.keychain = items.size() == kKeychainServiceCount;
+        return {};
+    }
+    // The launcher replaced bytes that were not UTF-8; the path it meant is
+    // lost, so a rule about it cannot be kept.
+    for (const std::string& item : items) {
+      if (item.find(kReplacementCharacter) != std::string::npos) {
+        return failure("a path that is not valid UTF-8 cannot be enforced: " + item);
+      }
+    }
+    list->insert(list->end(), items.begin(), items.end());
+    return {};
+  }
+
+  ProfileRules rules_;
+  std::size_t number_ = 0;
+  bool after_services_ = false;
+  bool after_exceptions_ = false;
+};
+
+PreparedPolicy as_policy(const ProfileRules& rules) {
+  PreparedPolicy policy;
+  policy.write = rules.write;
+  policy.write_files = rules.write_files;
+  policy.deny_write = rules.deny_write;
+  policy.deny_read = rules.deny_read;
+  policy.deny_read_except = rules.exceptions;
+  policy.network.loopback = rules.loopback;
+  policy.network.sockets = rules.sockets;
+  policy.keychain = rules.keychain;
+  return policy;
+}
+
+// The profile must be the one the launcher writes for the lists read from
+// it: this settles every fixed line, the order, and the derived lists.
+Status same_as_rebuilt(const std::vector<std::string>& lines, const ProfileRules& rules) {
+  const std::vector<std::string> expected =
+      split_lines(build_profile(as_policy(rules), rules.port));
+  const auto [got, want] =
+      std::mismatch(lines.begin(), lines.end(), expected.begin(), expected.end());
+  if (got == lines.end() && want == expected.end()) return {};
+  const std::size_t number = static_cast<std::size_t>(got - lines.begin()) + 1;
+  if (got == lines.end()) return fail("line " + std::to_string(number) + ": missing: " + *want);
+  return fail("line " + std::to_string(number) + ": unknown or out of place: " + *got);
+}
+
+}  // namespace
+
+Result<ProfileRules> read_profile(std::string_view text) {
+  if (!is_valid_utf8(text)) return fail("the profile is not valid UTF-8");
+  const std::vector<std::string> lines = split_lines(text);
+  Reader reader;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (auto status = reader.read_line(i + 1, lines[i]); !status) return fail(status.take_error());
+  }
+  ProfileRules rules = reader.take();
+  if (auto status = same_as_rebuilt(lines, rules); !status) return fail(status.take_error());
+  return rules;
+}
+
+}  // namespace kestrum::sandbox
