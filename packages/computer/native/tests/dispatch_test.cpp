@@ -44,7 +44,9 @@ TEST(Dispatch, OperationsRunTheirChecksInOrder) {
   } cases[] = {
       {"apps needs no owner", op::Apps{}, Party::kPerson, Party::kAgent, apps, 0},
       {"capture needs no owner", op::Capture{0}, Party::kPerson, Party::kAgent,
-       R"({"error":"screen capture is not available yet","id":1,"ok":false})", 0},
+       R"({"height":900,"id":1,"ok":true,)"
+       R"("screen":{"height":900.0,"width":1440.0,"x":0.0,"y":0.0},"width":1440})",
+       0},
       {"a click count comes first", op::Click{1, 1, MouseButton::kLeft, 0}, Party::kPerson,
        Party::kAgent, R"({"error":"a click counts 1 to 3 clicks","id":1,"ok":false})", 0},
       {"four clicks", op::Click{1, 1, MouseButton::kLeft, 4}, Party::kAgent, Party::kAgent,

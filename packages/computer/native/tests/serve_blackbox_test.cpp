@@ -157,7 +157,8 @@ TEST(Serve, EveryRefusalOfTheChecks) {
       {"", R"("by":"person","op":"move","x":150,"y":50)", R"("ok":true)"},
       {"", R"("by":"person","op":"open","app":"com.example.Mail")",
        R"("ok":false,"refused":{"kind":"person"})"},
-      {"", R"("op":"capture","maxSide":0)", R"("error":"screen capture is not available yet")"},
+      {R"(, "front": 10, "capture": {"content": "denied"})", R"("op":"capture","maxSide":0)",
+       R"("error":"denied")"},
   };
   std::uint64_t id = 0;
   for (const auto& step : steps) {

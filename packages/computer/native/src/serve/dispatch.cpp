@@ -3,6 +3,7 @@
 #include "desktop/apps.h"
 #include "desktop/lookups.h"
 #include "desktop/open_app.h"
+#include "serve/capture.h"
 #include "serve/input_ops.h"
 #include "serve/ownership.h"
 #include "serve/reply_fields.h"
@@ -40,7 +41,9 @@ struct Handle {
   }
 
   // Capture consults no ownership: grants decide only what is visible.
-  Outcome operator()(const op::Capture&) const { return Failure{std::string(kNoScreenCapture)}; }
+  Outcome operator()(const op::Capture& capture) const {
+    return capture_screen(state, capture.max_side);
+  }
 
   Outcome operator()(const op::Click& click) const { return click_at(state, party, click); }
   Outcome operator()(const op::Move& move) const { return move_to(state, party, {move.x, move.y}); }

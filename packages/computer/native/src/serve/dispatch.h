@@ -10,10 +10,6 @@
 
 namespace kestrum::computer {
 
-// Screen capture comes with later work; until then a capture fails with
-// this text.
-inline constexpr std::string_view kNoScreenCapture = "screen capture is not available yet";
-
 Outcome handle_request(ServerState& state, const Op& op, Party party);
 
 }  // namespace kestrum::computer

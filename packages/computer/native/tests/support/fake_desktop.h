@@ -2,6 +2,7 @@
 // records what it was asked to do.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,33 @@ class FakeTap final : public EventTap {
 
  private:
   int& enabled_;
+};
+
+class FakeContent final : public ShareableContent {
+ public:
+  FakeContent(std::vector<std::uint32_t> displays, std::vector<ShareableApplication> apps)
+      : displays_(std::move(displays)), apps_(std::move(apps)) {}
+  std::vector<std::uint32_t> display_ids() const override { return displays_; }
+  std::vector<ShareableApplication> applications() const override { return apps_; }
+
+ private:
+  std::vector<std::uint32_t> displays_;
+  std::vector<ShareableApplication> apps_;
+};
+
+class FakeImage final : public CapturedImage {
+ public:
+  std::uint64_t image_width = 0;
+  std::uint64_t image_height = 0;
+  std::uint64_t row_bytes = 0;
+  std::uint64_t bits = 32;
+  std::optional<std::vector<std::uint8_t>> data;
+
+  std::uint64_t width() const override { return image_width; }
+  std::uint64_t height() const override { return image_height; }
+  std::uint64_t bytes_per_row() const override { return row_bytes; }
+  std::uint64_t bits_per_pixel() const override { return bits; }
+  std::optional<std::vector<std::uint8_t>> copy_data() const override { return data; }
 };
 
 class FakeDesktop final : public Desktop {
@@ -73,8 +101,36 @@ class FakeDesktop final : public Desktop {
   }
   std::unique_ptr<RunLoop> current_run_loop() override { return nullptr; }
   void run_current_run_loop() override {}
-  void get_shareable_content(ContentHandler) override {}
-  void capture_image(const ShareableContent&, const ScreenshotParams&, ImageHandler) override {}
+
+  // Capture. Unless a test replaces them, the answers come at once on the
+  // calling thread: content listing the main display and every entry of
+  // `apps`, and a tight 32-bit image of the asked size with all bytes 0.
+  std::function<void(const ContentHandler&)> answer_content = [this](const ContentHandler& h) {
+    h(default_content(), std::nullopt);
+  };
+  std::function<void(const ScreenshotParams&, const ImageHandler&)> answer_image =
+      [](const ScreenshotParams& shot, const ImageHandler& h) {
+        FakeImage image;
+        image.image_width = shot.width;
+        image.image_height = shot.height;
+        image.row_bytes = shot.width * 4;
+        image.data = std::vector<std::uint8_t>(shot.width * shot.height * 4, 0);
+        h(&image, std::nullopt);
+      };
+  std::vector<ScreenshotParams> shots;  // screenshots asked for, in order
+
+  std::shared_ptr<const ShareableContent> default_content() const {
+    std::vector<ShareableApplication> listed;
+    for (const RunningApp& app : apps)
+      listed.push_back({app.bundle_identifier.value_or(""), app.pid});
+    return std::make_shared<FakeContent>(std::vector<std::uint32_t>{display_id}, listed);
+  }
+  void get_shareable_content(ContentHandler handler) override { answer_content(handler); }
+  void capture_image(const ShareableContent&, const ScreenshotParams& shot,
+                     ImageHandler handler) override {
+    shots.push_back(shot);
+    answer_image(shot, handler);
+  }
   std::string open_program() override { return open; }
 };
 
