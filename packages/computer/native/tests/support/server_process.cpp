@@ -159,6 +159,13 @@ std::optional<Frame> ServerProcess::read_frame() {
   return frame;
 }
 
+std::optional<std::string> ServerProcess::read_bytes(std::size_t count) {
+  bool ended = false;
+  std::string bytes = read_exactly(count, true, ended);
+  if (ended) return std::nullopt;
+  return bytes;
+}
+
 std::string ServerProcess::read_json() {
   std::optional<Frame> frame = read_frame();
   if (!frame) throw std::runtime_error("the output ended before a frame");

@@ -49,9 +49,15 @@ class ServerProcess {
   std::optional<Frame> read_frame();
   // The next frame's JSON part, which must have an empty payload.
   std::string read_json();
+  // Exactly `count` bytes of standard output; nothing when the output ended
+  // cleanly before the first. Throws when it ends after some of them or
+  // nothing comes in time.
+  std::optional<std::string> read_bytes(std::size_t count);
   // Everything left on standard output until it closes.
   std::string read_rest();
   Exit wait();
+  // The server's process identifier.
+  pid_t pid() const { return pid_; }
 
  private:
   std::string read_exactly(std::size_t count, bool allow_clean_end, bool& ended);
