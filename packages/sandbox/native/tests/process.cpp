@@ -93,8 +93,10 @@ Process::Process(const ProcessOptions& options) : stdin_data_(options.stdin_data
     // dup2 clears close-on-exec, so these survive into the child.
     // Descriptor 3 is the recording stand-in's channel: never hand it
     // whatever the test runner happened to leave open there.
-    if (record_fd_ >= 0) ::dup2(record_fd_, 3);
-    else ::close(3);
+    if (record_fd_ >= 0)
+      ::dup2(record_fd_, 3);
+    else
+      ::close(3);
     for (auto [child_fd, parent_fd] : options.inherit) {
       // dup2 onto itself keeps close-on-exec; clear it by hand then.
       if (child_fd == parent_fd)
