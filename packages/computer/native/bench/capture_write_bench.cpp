@@ -8,16 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <span>
 #include <string>
 #include <vector>
 
+#include "base/io.h"
 #include "json/writer.h"
 #include "serve/message.h"
 #include "serve/outcome.h"
@@ -35,16 +34,6 @@ std::vector<std::uint8_t> noise(std::size_t length) {
   std::vector<std::uint8_t> bytes(length);
   for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
   return bytes;
-}
-
-bool write_all(int fd, std::span<const std::uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes = bytes.subspan(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 // Seconds from the first byte written until `cat` has read the last and
@@ -83,10 +72,8 @@ int run(int runs) {
   const json::Object message = capture_answer();
   const std::vector<std::uint8_t> payload = noise(kWidth * kHeight * 4);
   const std::string text = json::to_json(message);
-  std::vector<std::uint8_t> frame;
-  for (const std::string& part : {frame_length(text.size()), text, frame_length(payload.size())})
-    frame.insert(frame.end(), part.begin(), part.end());
-  frame.insert(frame.end(), payload.begin(), payload.end());
+  std::string frame = frame_length(text.size()) + text + frame_length(payload.size());
+  frame.append(payload.begin(), payload.end());
 
   std::vector<double> through_message, through_cat;
   for (int i = 0; i < runs; ++i) {
@@ -94,7 +81,7 @@ int run(int runs) {
       MessageOutput output(fd);
       return write_message(output, message, payload).ok();
     }));
-    through_cat.push_back(drained([&](int fd) { return write_all(fd, frame); }));
+    through_cat.push_back(drained([&](int fd) { return kestrum::write_all(fd, frame); }));
   }
   const double megabytes = static_cast<double>(frame.size()) / 1e6;
   const double message_rate = megabytes / median(through_message);

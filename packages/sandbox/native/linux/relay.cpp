@@ -15,8 +15,10 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <thread>
 
+#include "base/io.h"
 #include "base/system_error.h"
 #include "linux/landlock.h"
 
@@ -38,17 +40,6 @@ struct Connection {
   UniqueFd outside;
 };
 
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 // One direction; the end of one side's stream is passed on as a half-close,
 // so that requests that wait for it still work.
 void copy(int from, int to) {
@@ -60,7 +51,7 @@ void copy(int from, int to) {
       ::shutdown(to, SHUT_WR);
       return;
     }
-    if (got < 0 || !write_all(to, buffer, static_cast<std::size_t>(got))) {
+    if (got < 0 || !send_all(to, std::string_view(buffer, static_cast<std::size_t>(got)))) {
       ::shutdown(from, SHUT_RDWR);
       ::shutdown(to, SHUT_RDWR);
       return;

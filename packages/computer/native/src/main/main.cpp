@@ -1,14 +1,13 @@
 // kestrum-computer: the entry point. Only this file and the serve loop end
 // the process.
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/io.h"
 #include "desktop/desktop.h"
 #include "main/cli.h"
 #include "main/permissions.h"
@@ -19,18 +18,8 @@ namespace {
 
 using namespace kestrum::computer;
 
-// Later output must never land on an unrelated descriptor that happens to
-// take number 0, 1 or 2.
-void open_missing_standard_descriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      if (::open("/dev/null", O_RDWR) == -1) exit_process(1);
-    }
-  }
-}
-
 [[noreturn]] void print_and_exit(std::string_view text) {
-  write_all(STDOUT_FILENO, text);
+  print(STDOUT_FILENO, text);
   exit_process(0);
 }
 
@@ -60,7 +49,7 @@ struct Dispatch {
 }  // namespace
 
 int main(int argc, char** argv) {
-  open_missing_standard_descriptors();
+  if (!kestrum::open_missing_standard_descriptors()) exit_process(1);
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   std::visit(Dispatch{}, parse_command_line(args));

@@ -2,23 +2,17 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <string>
 
+#include "base/io.h"
+
 namespace kestrum::computer {
 
-void write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
+void print(int fd, std::string_view text) { (void)kestrum::write_all(fd, text); }
 
 void exit_with_error(std::string_view message) {
-  write_all(STDERR_FILENO, std::string(kErrorPrefix) + std::string(message) + "\n");
+  print(STDERR_FILENO, std::string(kErrorPrefix) + std::string(message) + "\n");
   std::_Exit(1);
 }
 

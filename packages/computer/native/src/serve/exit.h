@@ -10,8 +10,9 @@ namespace kestrum::computer {
 
 inline constexpr std::string_view kErrorPrefix = "kestrum-computer: ";
 
-// Writes all of `text` to `fd`, ignoring failures.
-void write_all(int fd, std::string_view text);
+// Writes all of `text` to `fd`, ignoring failures: nothing is left to do
+// when the person's terminal or the caller has gone.
+void print(int fd, std::string_view text);
 
 [[noreturn]] void exit_with_error(std::string_view message);
 [[noreturn]] void exit_process(int status);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/io.h"
 #include "base/system_error.h"
 #include "base/unique_fd.h"
 #include "base/utf8.h"
@@ -74,7 +75,8 @@ std::string posted_line(const SyntheticEvent& event) {
 void append_line(const std::string& path, std::string_view line) {
   const UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (!file) scene_fault("cannot write " + path + ": " + last_system_error_text());
-  write_all(file.get(), line);
+  if (!write_all(file.get(), line))
+    scene_fault("cannot write " + path + ": " + last_system_error_text());
 }
 
 }  // namespace kestrum::computer::sim
