@@ -30,7 +30,7 @@ std::string apps_scene(const std::string& front) {
 TEST(Apps, ListsRegularApplicationsAndNamesTheFront) {
   TempDir dir;
   const std::string scene = dir.file("scene.json");
-  write_file(scene, apps_scene("null"));
+  replace_file(scene, apps_scene("null"));
   ServerProcess process({kServeArgs, scene});
   const std::string listed =
       R"({"apps":[{"bundleName":"Mail","id":"com.example.Mail","name":"Mail"},)"
@@ -51,14 +51,14 @@ TEST(Apps, ListsRegularApplicationsAndNamesTheFront) {
   };
   std::uint64_t id = 0;
   for (const auto& step : steps) {
-    write_file(scene, apps_scene(step.front));
+    replace_file(scene, apps_scene(step.front));
     process.send("{\"id\":" + std::to_string(++id) + ",\"op\":\"apps\"}\n");
     EXPECT_EQ(process.read_json(),
               listed + step.want_front + ",\"id\":" + std::to_string(id) + ",\"ok\":true}")
         << "front " << step.front;
   }
   // Neither ownership nor grants matter to the list.
-  write_file(scene, apps_scene("2"));
+  replace_file(scene, apps_scene("2"));
   process.send(R"({"id":20,"op":"owner","owner":"person"})"
                "\n{\"id\":21,\"op\":\"apps\"}\n");
   EXPECT_EQ(process.read_json(), R"({"id":20,"ok":true})");
@@ -68,7 +68,7 @@ TEST(Apps, ListsRegularApplicationsAndNamesTheFront) {
 }
 
 void write_script(const std::string& path, const std::string& body, mode_t mode = 0755) {
-  write_file(path, "#!/bin/sh\n" + body + "\n");
+  replace_file(path, "#!/bin/sh\n" + body + "\n");
   if (::chmod(path.c_str(), mode) != 0) throw std::runtime_error("chmod " + path);
 }
 
@@ -89,7 +89,7 @@ TEST(Open, RunsTheOpenProgramAndReadsHowItEnded) {
   // The server ignores the pipe signal; the program must not inherit that.
   write_script(dir.file("pipe"), "kill -PIPE $$\nexit 0");
   write_script(dir.file("not-executable"), "exit 0", 0644);
-  write_file(scene, open_scene(dir.file("ok")));
+  replace_file(scene, open_scene(dir.file("ok")));
   ServerProcess process({kServeArgs, scene});
   process.send(R"({"id":0,"op":"grant","apps":["com.example.Mail"]})"
                "\n");
@@ -112,7 +112,7 @@ TEST(Open, RunsTheOpenProgramAndReadsHowItEnded) {
   };
   std::uint64_t id = 0;
   for (const auto& step : steps) {
-    write_file(scene, open_scene(dir.file(step.program)));
+    replace_file(scene, open_scene(dir.file(step.program)));
     const std::string id_member = "\"id\":" + std::to_string(++id);
     process.send("{" + id_member + R"(,"op":"open","app":"com.example.Mail"})" + "\n");
     const std::string want = step.want.starts_with("\"error\"")
@@ -132,7 +132,7 @@ TEST(Open, RefusalsRunNothing) {
   const std::string scene = dir.file("scene.json");
   const std::string log = dir.file("log");
   write_script(dir.file("ok"), "echo \"$2\" >> " + log);
-  write_file(scene, open_scene(dir.file("ok")));
+  replace_file(scene, open_scene(dir.file("ok")));
   ServerProcess process({kServeArgs, scene});
   const struct {
     std::string request;

@@ -78,11 +78,11 @@ struct Step {
 void run_steps(const std::vector<Step>& steps) {
   TempDir dir;
   const std::string scene = dir.file("scene.json");
-  write_file(scene, capture_scene(kDisplay, "{}"));
+  replace_file(scene, capture_scene(kDisplay, "{}"));
   ServerProcess process({kServeArgs, scene});
   std::uint64_t id = 0;
   for (const Step& step : steps) {
-    write_file(scene, capture_scene(kDisplay, step.capture));
+    replace_file(scene, capture_scene(kDisplay, step.capture));
     process.send(R"({"id":0,"op":"grant","apps":)" + step.grants + "}\n");
     ASSERT_EQ(process.read_json(), R"({"id":0,"ok":true})") << step.grants;
     ++id;
@@ -157,9 +157,9 @@ TEST(CaptureServe, AnswersEachFailureText) {
 TEST(CaptureServe, ReportsTheScreenInPointsAndTheImageInPixels) {
   TempDir dir;
   const std::string scene = dir.file("scene.json");
-  write_file(scene, capture_scene(R"({"x": -100.5, "y": 20, "width": 6, "height": 3.5,
+  replace_file(scene, capture_scene(R"({"x": -100.5, "y": 20, "width": 6, "height": 3.5,
                                      "pixelWidth": 12})",
-                                  "{}"));
+                                    "{}"));
   ServerProcess process({kServeArgs, scene});
   process.send(R"({"id":1,"op":"capture","maxSide":0})"
                "\n");
@@ -175,7 +175,7 @@ TEST(CaptureServe, ReportsTheScreenInPointsAndTheImageInPixels) {
 TEST(CaptureServe, GivesUpOnASilentSystemAndGoesOn) {
   TempDir dir;
   const std::string scene = dir.file("scene.json");
-  write_file(scene, capture_scene(kDisplay, R"({"content": "silent"})"));
+  replace_file(scene, capture_scene(kDisplay, R"({"content": "silent"})"));
   ServerProcess process({kServeArgs, scene});
   process.send(R"({"id":1,"op":"capture","maxSide":0})"
                "\n"

@@ -57,7 +57,7 @@ void run(const Case& c) {
   SCOPED_TRACE(c.name);
   TempDir dir;
   const std::string posted = dir.file("posted");
-  write_file(dir.file("scene.json"), scene_text(posted, c.front, c.extra));
+  replace_file(dir.file("scene.json"), scene_text(posted, c.front, c.extra));
   ServerProcess process({kServeArgs, dir.file("scene.json")});
   std::vector<std::string> requests = {R"("op":"grant","apps":["com.example.Mail"])"};
   requests.insert(requests.end(), c.before.begin(), c.before.end());

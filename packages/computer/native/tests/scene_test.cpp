@@ -11,8 +11,8 @@ namespace kestrum::computer::sim {
 namespace {
 
 using computer::testing::read_file;
+using computer::testing::replace_file;
 using computer::testing::TempDir;
-using computer::testing::write_file;
 
 TEST(Scene, DefaultsDescribeAPlainDesktop) {
   auto scene = parse_scene("{}", 0);
@@ -151,7 +151,8 @@ TEST(Posted, LinesHaveTheSetFieldsInByteOrder) {
 TEST(SimDesktop, PostsAreRecordedCountedAndMayFail) {
   TempDir dir;
   const std::string posted = dir.file("posted");
-  write_file(dir.file("scene.json"), R"({"posted": ")" + posted + R"(", "failAfter": 2, "front": 1,
+  replace_file(dir.file("scene.json"),
+               R"({"posted": ")" + posted + R"(", "failAfter": 2, "front": 1,
     "apps": [{"pid": 1, "id": "a"}, {"pid": 2, "id": "b"}],
     "after": [{"posts": 1, "scene": {"front": 2}}]})");
   SimDesktop desktop(dir.file("scene.json"));
@@ -172,12 +173,12 @@ TEST(SimDesktop, PostsAreRecordedCountedAndMayFail) {
 TEST(SimDesktop, AnswersQueriesFromTheCurrentFile) {
   TempDir dir;
   const std::string path = dir.file("scene.json");
-  write_file(path, R"({"display": {"id": 4, "x": -5, "width": 100, "height": 50},
+  replace_file(path, R"({"display": {"id": 4, "x": -5, "width": 100, "height": 50},
     "windows": [{"pid": 1, "x": 0, "y": 0, "width": 10, "height": 10},
                 {"pid": 2, "x": 5, "y": 5, "width": 10, "height": 10}],
     "apps": [{"pid": 2, "id": "b", "name": "B", "bundle": "B.app", "policy": 1}],
     "prompts": ")" + dir.file("prompts") +
-                       R"("})");
+                         R"("})");
   SimDesktop desktop(path);
   EXPECT_EQ(desktop.main_display_id(), 4u);
   EXPECT_EQ(desktop.display_bounds(4).x, -5);
@@ -199,7 +200,7 @@ TEST(SimDesktop, AnswersQueriesFromTheCurrentFile) {
   desktop.prompt_accessibility();
   EXPECT_EQ(read_file(dir.file("prompts")), "screen\naccessibility\n");
 
-  write_file(path, R"({"accessibility": false, "display": {"pixelWidth": 0}})");
+  replace_file(path, R"({"accessibility": false, "display": {"pixelWidth": 0}})");
   EXPECT_EQ(pid_at(0, 0), -1);
   EXPECT_EQ(desktop.display_mode_pixel_width(1), 0u);
 }

@@ -46,8 +46,8 @@ const std::vector<std::string> kServeArgs = {"serve", "--own-pid", "500", "--own
 
 TEST(Serve, FramesAreLengthPrefixedAndBackToBack) {
   TempDir dir;
-  write_file(dir.file("scene.json"),
-             R"({"display": {"x": -100.5, "y": 0, "width": 1512, "height": 982}})");
+  replace_file(dir.file("scene.json"),
+               R"({"display": {"x": -100.5, "y": 0, "width": 1512, "height": 982}})");
   ServerProcess process({{"serve"}, dir.file("scene.json")});
   process.send("{\"id\":1,\"op\":\"hello\"}\n{\"id\":2,\"op\":\"owner\",\"owner\":\"agent\"}\n");
   process.close_input();
@@ -62,7 +62,7 @@ TEST(Serve, FramesAreLengthPrefixedAndBackToBack) {
 
 TEST(Serve, AnswersInInputOrderAndSkipsBlankLines) {
   TempDir dir;
-  write_file(dir.file("scene.json"), "{}");
+  replace_file(dir.file("scene.json"), "{}");
   ServerProcess process({{"serve"}, dir.file("scene.json")});
   // A carriage return before a line feed goes with it; blank lines (Unicode
   // white space included) get no answer; the last line needs no line feed.
@@ -80,7 +80,7 @@ TEST(Serve, AnswersInInputOrderAndSkipsBlankLines) {
 
 TEST(Serve, UnreadableLinesAreAnsweredWithANullId) {
   TempDir dir;
-  write_file(dir.file("scene.json"), "{}");
+  replace_file(dir.file("scene.json"), "{}");
   ServerProcess process({{"serve"}, dir.file("scene.json")});
   const struct {
     std::string line, want;
@@ -111,7 +111,7 @@ TEST(Serve, UnreadableLinesAreAnsweredWithANullId) {
 TEST(Serve, EveryRefusalOfTheChecks) {
   TempDir dir;
   const std::string scene = dir.file("scene.json");
-  write_file(scene, desktop_scene());
+  replace_file(scene, desktop_scene());
   ServerProcess process({kServeArgs, scene});
   const struct {
     std::string scene_extra;  // replaces the scene before the request when not empty
@@ -162,7 +162,7 @@ TEST(Serve, EveryRefusalOfTheChecks) {
   };
   std::uint64_t id = 0;
   for (const auto& step : steps) {
-    if (!step.scene_extra.empty()) write_file(scene, desktop_scene(step.scene_extra));
+    if (!step.scene_extra.empty()) replace_file(scene, desktop_scene(step.scene_extra));
     ++id;
     process.send("{\"id\":" + std::to_string(id) + "," + step.request + "}\n");
     const std::string answer = process.read_json();
@@ -172,7 +172,7 @@ TEST(Serve, EveryRefusalOfTheChecks) {
                                  ? "{" + step.want + "," + id_member + ",\"ok\":false}"
                                  : "{" + id_member + "," + step.want + "}";
     EXPECT_EQ(answer, want) << step.request;
-    if (!step.scene_extra.empty()) write_file(scene, desktop_scene());
+    if (!step.scene_extra.empty()) replace_file(scene, desktop_scene());
   }
   process.close_input();
   EXPECT_EQ(process.wait().status, 0);
@@ -219,9 +219,9 @@ TEST(Serve, ThePersonTakesOverBetweenAnswers) {
   TempDir dir;
   const std::string posted = dir.file("posted");
   PersonInput person(dir.file("input"));
-  write_file(dir.file("scene.json"),
-             desktop_scene(R"(, "front": 10, "input": ")" + dir.file("input") +
-                           R"(", "posted": ")" + posted + "\""));
+  replace_file(dir.file("scene.json"),
+               desktop_scene(R"(, "front": 10, "input": ")" + dir.file("input") +
+                             R"(", "posted": ")" + posted + "\""));
   ServerProcess process({kServeArgs, dir.file("scene.json")});
 
   // With nothing granted the person's input is ignored.
@@ -274,7 +274,7 @@ TEST(Serve, ThePersonTakesOverBetweenAnswers) {
 TEST(Serve, TheTakeoverEventNeverLandsInsideAnAnswer) {
   TempDir dir;
   PersonInput person(dir.file("input"));
-  write_file(dir.file("scene.json"), R"({"input": ")" + dir.file("input") + "\"}");
+  replace_file(dir.file("scene.json"), R"({"input": ")" + dir.file("input") + "\"}");
   ServerProcess process({{"serve"}, dir.file("scene.json")});
   process.send(R"({"id":0,"op":"grant","apps":["x"]})"
                "\n");
@@ -306,7 +306,7 @@ TEST(Serve, TheTakeoverEventNeverLandsInsideAnAnswer) {
 
 TEST(Serve, InvalidUtf8EndsTheServerWithoutAnAnswer) {
   TempDir dir;
-  write_file(dir.file("scene.json"), "{}");
+  replace_file(dir.file("scene.json"), "{}");
   ServerProcess process({{"serve"}, dir.file("scene.json")});
   process.send(
       "{\"id\":1,\"op\":\"owner\",\"owner\":\"agent\"}\n{\"id\":2,\"op\":\"type\",\"text\":"
@@ -321,7 +321,7 @@ TEST(Serve, InvalidUtf8EndsTheServerWithoutAnAnswer) {
 
 TEST(Serve, EndOfInputEndsTheServerCleanly) {
   TempDir dir;
-  write_file(dir.file("scene.json"), "{}");
+  replace_file(dir.file("scene.json"), "{}");
   ServerProcess process({{"serve"}, dir.file("scene.json")});
   process.close_input();
   EXPECT_EQ(process.read_rest(), "");
@@ -332,7 +332,7 @@ TEST(Serve, EndOfInputEndsTheServerCleanly) {
 
 TEST(Serve, AClosedOutputEndsTheServer) {
   TempDir dir;
-  write_file(dir.file("scene.json"), "{}");
+  replace_file(dir.file("scene.json"), "{}");
   ServerProcess process({{"serve"}, dir.file("scene.json")});
   process.close_output();
   process.send("{\"id\":1,\"op\":\"hello\"}\n");
@@ -343,7 +343,7 @@ TEST(Serve, AClosedOutputEndsTheServer) {
 
 TEST(Serve, AReadErrorEndsTheServer) {
   TempDir dir;
-  write_file(dir.file("scene.json"), "{}");
+  replace_file(dir.file("scene.json"), "{}");
   ServerOptions options{{"serve"}, dir.file("scene.json")};
   options.stdin_fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(options.stdin_fd, 0);

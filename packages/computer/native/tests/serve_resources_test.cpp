@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "support/proc_status.h"
 #include "support/server_process.h"
 
 namespace kestrum::computer::testing {
@@ -32,7 +31,7 @@ std::string joined(const std::vector<std::string>& lines) {
 TEST(ServeResources, OpenLeaksNoDescriptor) {
   TempDir dir;
   const std::string scene = dir.file("scene.json");
-  write_file(scene, open_scene("/bin/true"));
+  replace_file(scene, open_scene("/bin/true"));
   ServerProcess process({kServeArgs, scene});
   process.send(R"({"id":0,"op":"grant","apps":["com.example.Mail"]})"
                "\n"
@@ -69,7 +68,7 @@ TEST(ServeResources, OpenLeaksNoDescriptor) {
   std::uint64_t id = kOpens;
   for (int round = 0; round < 50; ++round) {
     for (const auto& failure : failures) {
-      write_file(scene, open_scene(failure.program));
+      replace_file(scene, open_scene(failure.program));
       const std::string id_member = "\"id\":" + std::to_string(++id);
       process.send("{" + id_member + R"(,"op":"open","app":"com.example.Mail"})" + "\n");
       ASSERT_EQ(process.read_json(), "{" + failure.want + "," + id_member + ",\"ok\":false}")
@@ -102,7 +101,7 @@ std::string pixel(const std::string& payload, int x, int y) {
 
 TEST(ServeResources, PeakMemoryStaysFlatAcrossFullSizeCaptures) {
   TempDir dir;
-  write_file(dir.file("scene.json"), kFullSizeScene);
+  replace_file(dir.file("scene.json"), kFullSizeScene);
   ServerProcess process({kServeArgs, dir.file("scene.json")});
   process.send(R"({"id":0,"op":"grant","apps":["com.example.Mail"]})"
                "\n");

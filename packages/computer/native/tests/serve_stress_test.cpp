@@ -352,8 +352,8 @@ TEST(ServeStress, TenThousandAnswersWhileThePersonFloodsTheTap) {
   TempDir dir;
   const std::string posted = dir.file("posted");
   PersonInput person(dir.file("input"));
-  write_file(dir.file("scene.json"),
-             R"({"input": ")" + dir.file("input") + R"(", "posted": ")" + posted + "\"}");
+  replace_file(dir.file("scene.json"),
+               R"({"input": ")" + dir.file("input") + R"(", "posted": ")" + posted + "\"}");
   ServerProcess process({{"serve"}, dir.file("scene.json")});
   // Without a grant the person's input would be ignored.
   process.send(R"({"id":0,"op":"grant","apps":["com.example.Mail"]})"

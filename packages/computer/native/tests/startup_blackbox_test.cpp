@@ -38,8 +38,8 @@ Finished run(const std::vector<std::string>& args, const std::optional<std::stri
 TEST(Startup, CommandsPrintTheirTexts) {
   TempDir dir;
   const std::string scene = dir.file("scene.json");
-  write_file(scene,
-             R"({"permissions": {"capture": false}, "prompts": ")" + dir.file("prompts") + R"("})");
+  replace_file(
+      scene, R"({"permissions": {"capture": false}, "prompts": ")" + dir.file("prompts") + R"("})");
   const struct {
     std::vector<std::string> args;
     bool with_scene;
@@ -102,7 +102,7 @@ TEST(Startup, ServeFailsBeforeReadingAnyRequest) {
            ": EOF while parsing an object at line 1 column 13\n"},
   };
   for (const auto& c : cases) {
-    if (c.scene) write_file(dir.file("scene.json"), *c.scene);
+    if (c.scene) replace_file(dir.file("scene.json"), *c.scene);
     const Finished result =
         run(c.args, c.scene ? std::optional(dir.file("scene.json")) : std::nullopt);
     EXPECT_EQ(result.out, "") << c.err;
@@ -114,7 +114,7 @@ TEST(Startup, ServeFailsBeforeReadingAnyRequest) {
 TEST(Startup, ServeOptionsReachTheChecks) {
   TempDir dir;
   const std::string scene = dir.file("scene.json");
-  write_file(scene, R"({"windows": [{"pid": -5, "x": 0, "y": 0, "width": 10, "height": 10}]})");
+  replace_file(scene, R"({"windows": [{"pid": -5, "x": 0, "y": 0, "width": 10, "height": 10}]})");
   ServerProcess process(
       {{"serve", "--own-app", "first", "--own-pid", "-5", "--own-app", "second"}, scene});
   process.send(R"({"id":1,"op":"grant","apps":["second"]})"
@@ -137,7 +137,7 @@ TEST(Startup, ServeOptionsReachTheChecks) {
 
 TEST(Startup, ClosedStandardDescriptorsAreOpenedOnDevNull) {
   TempDir dir;
-  write_file(dir.file("scene.json"), "{}");
+  replace_file(dir.file("scene.json"), "{}");
   {
     ServerOptions options{{"serve"}, dir.file("scene.json")};
     options.close_stdin = true;

@@ -5,7 +5,6 @@
 //      time, the launcher's peak memory, and its thread and descriptor
 //      counts before, at peak and after.
 // Usage: proxy_bench [bin-dir]   (defaults to this program's own folder)
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -26,9 +25,17 @@
 #include <thread>
 #include <vector>
 
+#include "base/io.h"
+#include "testing/net.h"
+#include "testing/procfs.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using kestrum::send_all;
+using kestrum::testing::connect_loopback;
+using kestrum::testing::count_entries;
+using kestrum::testing::status_kib;
 
 int listen_loopback(std::uint16_t& port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -41,26 +48,6 @@ int listen_loopback(std::uint16_t& port) {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   port = ntohs(address.sin_port);
   return fd;
-}
-
-int connect_loopback(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
-  return fd;
-}
-
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Serves every connection on its own thread until the listener closes.
@@ -85,14 +72,14 @@ void sink(int fd) {
     if (n <= 0) break;
     total += static_cast<std::uint64_t>(n);
   }
-  write_all(fd, reinterpret_cast<const char*>(&total), sizeof total);
+  (void)send_all(fd, std::string_view(reinterpret_cast<const char*>(&total), sizeof total));
 }
 
 void echo(int fd) {
   char buffer[8192];
   while (true) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n <= 0 || !write_all(fd, buffer, static_cast<std::size_t>(n))) return;
+    if (n <= 0 || !send_all(fd, std::string_view(buffer, static_cast<std::size_t>(n)))) return;
   }
 }
 
@@ -103,7 +90,7 @@ int open_tunnel(std::uint16_t proxy, std::uint16_t target) {
   const std::string request = "CONNECT 127.0.0.1:" + std::to_string(target) + " HTTP/1.1\r\n\r\n";
   const std::string expected = "HTTP/1.1 200 Connection Established\r\n\r\n";
   std::string answer(expected.size(), '\0');
-  if (!write_all(fd, request.data(), request.size()) ||
+  if (!send_all(fd, request) ||
       ::recv(fd, answer.data(), answer.size(), MSG_WAITALL) !=
           static_cast<ssize_t>(answer.size()) ||
       answer != expected) {
@@ -117,7 +104,7 @@ double transfer_seconds(int fd, std::uint64_t bytes) {
   std::vector<char> chunk(1 << 16, 'x');
   const auto start = Clock::now();
   for (std::uint64_t sent = 0; sent < bytes; sent += chunk.size())
-    write_all(fd, chunk.data(), chunk.size());
+    if (!send_all(fd, std::string_view(chunk.data(), chunk.size()))) break;
   ::shutdown(fd, SHUT_WR);
   std::uint64_t received = 0;
   ::recv(fd, &received, sizeof received, MSG_WAITALL);
@@ -126,23 +113,6 @@ double transfer_seconds(int fd, std::uint64_t bytes) {
   if (received != bytes)
     std::fprintf(stderr, "sink counted %llu bytes\n", static_cast<unsigned long long>(received));
   return seconds;
-}
-
-std::size_t count_entries(const std::string& folder) {
-  std::size_t count = 0;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
-    ::closedir(dir);
-  }
-  return count;
-}
-
-std::string status_field(pid_t pid, const std::string& field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.starts_with(field + ":")) return line.substr(field.size() + 1);
-  }
-  return "?";
 }
 
 struct Launcher {
@@ -270,8 +240,9 @@ void concurrency(const Launcher& launcher, std::uint16_t echo_port) {
     if (after_threads == idle_threads && after_fds == idle_fds) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
-  std::printf("%d tunnels x 64 KiB echo: %d byte-exact, wall %.2f s, launcher peak RSS%s\n",
-              kTunnels, exact, seconds, status_field(launcher.pid, "VmHWM").c_str());
+  std::printf("%d tunnels x 64 KiB echo: %d byte-exact, wall %.2f s, launcher peak RSS %llu kB\n",
+              kTunnels, exact, seconds,
+              static_cast<unsigned long long>(status_kib(launcher.pid, "VmHWM")));
   std::printf(
       "launcher threads idle %zu, with all tunnels open %zu, after %zu; descriptors idle %zu, open "
       "%zu, after %zu\n",

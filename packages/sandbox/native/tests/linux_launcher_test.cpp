@@ -112,20 +112,6 @@ TEST_F(Backend, AMissingDeniedPathFreezesItsFolder) {
   EXPECT_EQ(read_file(world.at("project/notes")), "notesc\n");
 }
 
-struct Pipe {
-  Pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    read_end = fds[0];
-    write_end = fds[1];
-  }
-  ~Pipe() {
-    ::close(read_end);
-    if (write_end >= 0) ::close(write_end);
-  }
-  int read_end, write_end;
-};
-
 // Whether every process whose command line names `text` has ended; it
 // may take the relay a moment to see the command end.
 bool all_ended(const std::string& text) {
@@ -153,10 +139,9 @@ TEST_F(Backend, CurlReachesAnAllowedHostThroughTheProxyAndNoOtherWay) {
   ProcessOptions options =
       run_options(world.policy(R"({"allow":["localhost"]})"), {"/bin/sh", "-c", script});
   options.argv.insert(options.argv.begin() + 4, {"--events-fd", "9"});
-  options.inherit = {{9, events.write_end}};
+  options.inherit = {{9, events.write_end.get()}};
   Process launcher(options);
-  ::close(events.write_end);
-  events.write_end = -1;
+  events.write_end.reset();
   const ProcessResult result = launcher.wait();
 
   EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -165,7 +150,7 @@ TEST_F(Backend, CurlReachesAnAllowedHostThroughTheProxyAndNoOtherWay) {
             "The Kestrum sandbox does not allow 127.0.0.1; ask for it in network_hosts.\n"
             "direct=7\n");
   EXPECT_THAT(result.err, ::testing::HasSubstr("Failed to connect to 127.0.0.1 port " + port));
-  EXPECT_EQ(read_to_end(events.read_end),
+  EXPECT_EQ(read_to_end(events.read_end.get()),
             "{\"allowed\":true,\"host\":\"localhost\",\"type\":\"network\"}\n"
             "{\"allowed\":false,\"host\":\"127.0.0.1\",\"type\":\"network\"}\n");
   EXPECT_EQ(origin.heads().size(), 1u);

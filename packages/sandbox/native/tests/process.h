@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "testing/child.h"
+#include "testing/files.h"
+#include "testing/procfs.h"
+
 namespace kestrum::testing {
 
 struct ProcessOptions {
@@ -38,15 +42,18 @@ class Process {
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return child_.pid(); }
   ProcessResult wait();
 
  private:
-  pid_t pid_ = -1;
-  int in_ = -1, out_ = -1, err_ = -1, record_fd_ = -1;
+  struct RecordFile {
+    UniqueFd fd;
+    std::string path;  // empty when nothing is recorded
+  };
+  // The record file is made before the child starts, so it comes first.
+  RecordFile record_;
   std::string stdin_data_;
-  std::string record_path_;
-  bool waited_ = false;
+  Child child_;
 };
 
 ProcessResult run_process(const ProcessOptions& options);
@@ -55,26 +62,7 @@ ProcessResult run_process(const ProcessOptions& options);
 ProcessResult run_process(std::vector<std::string> argv,
                           std::optional<std::vector<std::string>> env = std::nullopt);
 
-// The folder holding the built programs (this test binary's own folder).
-std::string bin_dir();
-
 // One "<kind> <length> <bytes>\n" entry of the recording stand-in.
 std::vector<std::pair<std::string, std::string>> parse_record(const std::string& record);
-
-// A fresh folder under /tmp, removed with everything in it when it ends.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-void write_file(const std::string& path, const std::string& content);
-std::string read_file(const std::string& path);
 
 }  // namespace kestrum::testing

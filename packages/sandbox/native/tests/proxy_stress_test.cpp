@@ -31,23 +31,6 @@ namespace {
 constexpr int kConnections = 1000;
 constexpr int kClients = 24;
 
-std::size_t count_entries(const std::string& folder) {
-  std::size_t count = 0;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
-    ::closedir(dir);
-  }
-  return count;
-}
-
-bool wait_for_file(const std::string& path) {
-  for (int i = 0; i < 400; ++i) {
-    if (::access(path.c_str(), F_OK) == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  return false;
-}
-
 void raise_descriptor_limit() {
   rlimit limit = {};
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {

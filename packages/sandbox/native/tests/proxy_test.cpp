@@ -29,51 +29,11 @@ std::string policy_with_network(const std::string& cwd, const std::string& netwo
          R"(","write":[],"denyWrite":[],"denyRead":[],"denyEnv":[],"network":)" + network + "}";
 }
 
-struct Pipe {
-  Pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    read_end = fds[0];
-    write_end = fds[1];
-  }
-  ~Pipe() {
-    close_write();
-    if (read_end >= 0) ::close(read_end);
-  }
-  void close_write() {
-    if (write_end >= 0) ::close(write_end);
-    write_end = -1;
-  }
-  std::string drain() {
-    close_write();
-    return read_to_end(read_end);
-  }
-  int read_end = -1;
-  int write_end = -1;
-};
-
 ProcessOptions launcher_options(std::vector<std::string> args) {
   ProcessOptions options;
   options.argv = {bin_dir() + "/kestrum-sandbox-recorded"};
   options.argv.insert(options.argv.end(), args.begin(), args.end());
   return options;
-}
-
-bool wait_for_file(const std::string& path) {
-  for (int i = 0; i < 400; ++i) {
-    if (::access(path.c_str(), F_OK) == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  return false;
-}
-
-std::size_t count_entries(const std::string& folder) {
-  std::size_t count = 0;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
-    ::closedir(dir);
-  }
-  return count;
 }
 
 TEST(ProxyWithCurl, ForwardsTunnelsRefusesAndReportsEachHost) {
@@ -110,9 +70,9 @@ TEST(ProxyWithCurl, ForwardsTunnelsRefusesAndReportsEachHost) {
   Pipe events;
   auto options = launcher_options({"run", "--policy", policy_with_network(dir.path(), network),
                                    "--events-fd", "9", "--", "/bin/sh", "-c", script});
-  options.inherit = {{9, events.write_end}};
+  options.inherit = {{9, events.write_end.get()}};
   Process launcher(options);
-  events.close_write();
+  events.write_end.reset();
   const ProcessResult result = launcher.wait();
 
   EXPECT_EQ(result.exit_code, 3) << result.err;
@@ -121,7 +81,7 @@ TEST(ProxyWithCurl, ForwardsTunnelsRefusesAndReportsEachHost) {
             "GET /tunnel HTTP/1.1|hello\n"
             "The Kestrum sandbox does not allow refused.test; ask for it in network_hosts.\n"
             "from service\n");
-  EXPECT_EQ(read_to_end(events.read_end),
+  EXPECT_EQ(read_to_end(events.read_end.get()),
             "{\"allowed\":true,\"host\":\"127.0.0.1\",\"type\":\"network\"}\n"
             "{\"allowed\":true,\"host\":\"localhost\",\"type\":\"network\"}\n"
             "{\"allowed\":false,\"host\":\"refused.test\",\"type\":\"network\"}\n"
@@ -150,9 +110,9 @@ class RawProxy : public ::testing::Test {
     if (with_events) args.insert(args.end(), {"--events-fd", "9"});
     args.insert(args.end(), {"--", "/bin/sh", "-c", script});
     auto options = launcher_options(args);
-    if (with_events) options.inherit = {{9, events_.write_end}};
+    if (with_events) options.inherit = {{9, events_.write_end.get()}};
     launcher_ = std::make_unique<Process>(options);
-    events_.close_write();
+    events_.write_end.reset();
     ASSERT_TRUE(wait_for_file(dir_.path() + "/address"));
     const std::string address = read_file(dir_.path() + "/address");
     port_ = static_cast<std::uint16_t>(std::stoi(address.substr(address.rfind(':') + 1)));
@@ -284,7 +244,7 @@ TEST_F(RawProxy, OpenUrlRequestsBecomeEventsWithoutNetworkEvents) {
               HasSubstr("403 Forbidden"));
   const ProcessResult result = finish();
   EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(read_to_end(events_.read_end),
+  EXPECT_EQ(read_to_end(events_.read_end.get()),
             "{\"type\":\"openUrl\",\"url\":\"https://a.test&x=1\"}\n"
             "{\"type\":\"openUrl\",\"url\":\"https://a.test\\\"\\n\"}\n"
             "{\"allowed\":false,\"host\":\"open-url.kestrum.invalid\",\"type\":\"network\"}\n");
@@ -356,9 +316,9 @@ TEST(LauncherHygiene, TheCommandInheritsNothingOfTheLaunchers) {
     if (c.with_events) args.insert(args.end(), {"--events-fd", "7"});
     args.insert(args.end(), {"--", "/bin/ls", "/proc/self/fd"});
     auto options = launcher_options(args);
-    if (c.with_events) options.inherit = {{7, events.write_end}};
+    if (c.with_events) options.inherit = {{7, events.write_end.get()}};
     Process launcher(options);
-    events.close_write();
+    events.write_end.reset();
     const ProcessResult result = launcher.wait();
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, baseline) << c.network << (c.with_events ? " with events" : "");

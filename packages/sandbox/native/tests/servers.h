@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "testing/net.h"
+
 namespace kestrum::testing {
 
 class PeerServer {
@@ -42,8 +44,6 @@ class PeerServer {
 std::string read_head_from(int fd, std::string* rest = nullptr);
 void write_all_to(int fd, const std::string& bytes);
 std::string read_to_end(int fd);
-// A blocking TCP connection to 127.0.0.1:port; -1 on failure.
-int connect_loopback(std::uint16_t port);
 
 // Answers one request with 200 and the body "<request line>|hello", and keeps
 // every head it saw.

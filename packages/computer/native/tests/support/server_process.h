@@ -10,7 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "testing/child.h"
+#include "testing/files.h"
+#include "testing/procfs.h"
+
 namespace kestrum::computer::testing {
+
+using kestrum::testing::bin_dir;
+using kestrum::testing::open_descriptors;
+using kestrum::testing::read_file;
+using kestrum::testing::replace_file;
+using kestrum::testing::status_kib;
+using kestrum::testing::TempDir;
 
 struct Frame {
   std::string json;
@@ -57,16 +68,12 @@ class ServerProcess {
   std::string read_rest();
   Exit wait();
   // The server's process identifier.
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return child_.pid(); }
 
  private:
   std::string read_exactly(std::size_t count, bool allow_clean_end, bool& ended);
 
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-  bool waited_ = false;
+  kestrum::testing::Child child_;
 };
 
 // The path of the built program.
@@ -74,23 +81,5 @@ std::string computer_binary();
 
 // Frames of a whole output, in order; throws on a cut frame.
 std::vector<Frame> split_frames(const std::string& output);
-
-// A fresh folder under /tmp, removed with everything in it when it ends.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// Replaces the file at `path` atomically: a reader sees the old or the new.
-void write_file(const std::string& path, const std::string& content);
-std::string read_file(const std::string& path);
 
 }  // namespace kestrum::computer::testing

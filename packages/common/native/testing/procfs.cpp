@@ -1,12 +1,20 @@
-#include "support/proc_status.h"
+#include "testing/procfs.h"
+
+#include <dirent.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-namespace kestrum::computer::testing {
+namespace kestrum::testing {
+
+std::string bin_dir() {
+  if (const char* bin = std::getenv("KESTRUM_BIN")) return bin;
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
 
 std::vector<std::string> open_descriptors(pid_t pid) {
   const std::filesystem::path folder = "/proc/" + std::to_string(pid) + "/fd";
@@ -20,6 +28,15 @@ std::vector<std::string> open_descriptors(pid_t pid) {
   }
   std::sort(out.begin(), out.end());
   return out;
+}
+
+std::size_t count_entries(const std::string& folder) {
+  std::size_t count = 0;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
+    ::closedir(dir);
+  }
+  return count;
 }
 
 std::uint64_t status_kib(pid_t pid, const std::string& field) {
@@ -38,4 +55,4 @@ std::uint64_t status_kib(pid_t pid, const std::string& field) {
   throw std::runtime_error("no " + field + " in the status of process " + std::to_string(pid));
 }
 
-}  // namespace kestrum::computer::testing
+}  // namespace kestrum::testing

@@ -1,0 +1,108 @@
+#include "testing/child.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <optional>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace kestrum::testing {
+namespace {
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (auto& s : strings) result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+// Closes every descriptor above 2 but the sorted `keep`. Runs between fork
+// and exec, so only system calls.
+void close_all_but(const std::vector<int>& keep) {
+  unsigned int from = 3;
+  for (int fd : keep) {
+    if (fd < static_cast<int>(from)) continue;
+    if (static_cast<unsigned int>(fd) > from)
+      ::close_range(from, static_cast<unsigned int>(fd) - 1, 0);
+    from = static_cast<unsigned int>(fd) + 1;
+  }
+  ::close_range(from, UINT_MAX, 0);
+}
+
+}  // namespace
+
+Pipe::Pipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  read_end.reset(fds[0]);
+  write_end.reset(fds[1]);
+}
+
+Child::Child(const ChildOptions& options) {
+  Pipe out, err;
+  std::optional<Pipe> in;
+  if (options.stdin_fd < 0) in.emplace();
+  std::vector<std::string> argv = options.argv;
+  std::vector<std::string> env;
+  if (options.env)
+    env = *options.env;
+  else
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  auto argv_pointers = pointers(argv);
+  auto env_pointers = pointers(env);
+  std::vector<int> keep;
+  for (auto [child_fd, parent_fd] : options.inherit) keep.push_back(child_fd);
+  std::sort(keep.begin(), keep.end());
+
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    // dup2 clears close-on-exec, so these survive into the child.
+    ::dup2(in ? in->read_end.get() : options.stdin_fd, 0);
+    ::dup2(out.write_end.get(), 1);
+    ::dup2(err.write_end.get(), 2);
+    for (auto [child_fd, parent_fd] : options.inherit) {
+      // dup2 onto itself keeps close-on-exec; clear it by hand then.
+      if (child_fd == parent_fd)
+        ::fcntl(child_fd, F_SETFD, 0);
+      else
+        ::dup2(parent_fd, child_fd);
+    }
+    close_all_but(keep);
+    if (options.close_stdin) ::close(0);
+    if (options.close_stdout) ::close(1);
+    ::execve(argv_pointers[0], argv_pointers.data(), env_pointers.data());
+    ::_exit(127);
+  }
+  if (in) in_ = std::move(in->write_end);
+  out_ = std::move(out.read_end);
+  err_ = std::move(err.read_end);
+}
+
+Child::~Child() {
+  if (!waited_ && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    wait();
+  }
+}
+
+ChildStatus Child::wait() {
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  waited_ = true;
+  ChildStatus result;
+  result.exited = WIFEXITED(status);
+  result.exit_code = result.exited ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return result;
+}
+
+}  // namespace kestrum::testing
