@@ -4,13 +4,13 @@
 
 #include <chrono>
 
+#include "desktop/listed_content.h"
 #include "image/conversion.h"
 #include "support/state_fixture.h"
 
 namespace kestrum::computer {
 namespace {
 
-using testing::FakeContent;
 using testing::FakeDesktop;
 using testing::FakeImage;
 using testing::StateFixture;
@@ -205,8 +205,8 @@ TEST(Capture, AnswersWithThePixelsOfTheGrantedApplications) {
 
 TEST(Capture, FailsWithEachTextOfTheSystemAndTheConversion) {
   const auto content_without_main = [](const ContentHandler& handler) {
-    handler(std::make_shared<FakeContent>(std::vector<std::uint32_t>{1, 2},
-                                          std::vector<ShareableApplication>{}),
+    handler(std::make_shared<ListedContent>(std::vector<std::uint32_t>{1, 2},
+                                            std::vector<ShareableApplication>{}),
             std::nullopt);
   };
   const auto twenty_four_bits = [] {
@@ -275,7 +275,7 @@ TEST(Capture, AsksForTheMainDisplayAtItsPixelSize) {
   prepare(fixture);
   fixture.desktop.apps.push_back({12, "com.example.Mail", "Mail 2", std::nullopt, 0});
   fixture.desktop.answer_content = [&](const ContentHandler& handler) {
-    handler(std::make_shared<FakeContent>(
+    handler(std::make_shared<ListedContent>(
                 std::vector<std::uint32_t>{3, 7, 7},
                 std::vector<ShareableApplication>{
                     {"com.example.Notes", 11}, {"com.example.Mail", 10}, {"com.example.Mail", 12}}),

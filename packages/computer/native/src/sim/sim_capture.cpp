@@ -4,6 +4,7 @@
 #include <set>
 #include <thread>
 
+#include "desktop/listed_content.h"
 #include "desktop/lookups.h"
 #include "sim/sim_desktop.h"
 
@@ -13,18 +14,6 @@ namespace {
 constexpr std::string_view kAnswers = "ok";
 constexpr std::string_view kSilent = "silent";
 constexpr std::string_view kNothing = "nothing";
-
-class SimContent final : public ShareableContent {
- public:
-  SimContent(std::vector<std::uint32_t> displays, std::vector<ShareableApplication> apps)
-      : displays_(std::move(displays)), apps_(std::move(apps)) {}
-  std::vector<std::uint32_t> display_ids() const override { return displays_; }
-  std::vector<ShareableApplication> applications() const override { return apps_; }
-
- private:
-  std::vector<std::uint32_t> displays_;
-  std::vector<ShareableApplication> apps_;
-};
 
 class SimImage final : public CapturedImage {
  public:
@@ -94,7 +83,7 @@ void SimDesktop::get_shareable_content(ContentHandler handler) {
     std::vector<ShareableApplication> apps;
     for (const SceneApp& app : s.apps) apps.push_back({app.id.value_or(""), app.pid});
     const auto displays = s.capture.displays.value_or(std::vector<std::uint32_t>{s.display.id});
-    return std::make_shared<const SimContent>(displays, std::move(apps));
+    return std::make_shared<const ListedContent>(displays, std::move(apps));
   };
   answer_later(s.capture.content, std::move(handler), std::move(make));
 }

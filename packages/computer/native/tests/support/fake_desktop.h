@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "desktop/desktop.h"
+#include "desktop/listed_content.h"
 
 namespace kestrum::computer::testing {
 
@@ -18,18 +19,6 @@ class FakeTap final : public EventTap {
 
  private:
   int& enabled_;
-};
-
-class FakeContent final : public ShareableContent {
- public:
-  FakeContent(std::vector<std::uint32_t> displays, std::vector<ShareableApplication> apps)
-      : displays_(std::move(displays)), apps_(std::move(apps)) {}
-  std::vector<std::uint32_t> display_ids() const override { return displays_; }
-  std::vector<ShareableApplication> applications() const override { return apps_; }
-
- private:
-  std::vector<std::uint32_t> displays_;
-  std::vector<ShareableApplication> apps_;
 };
 
 class FakeImage final : public CapturedImage {
@@ -123,7 +112,7 @@ class FakeDesktop final : public Desktop {
     std::vector<ShareableApplication> listed;
     for (const RunningApp& app : apps)
       listed.push_back({app.bundle_identifier.value_or(""), app.pid});
-    return std::make_shared<FakeContent>(std::vector<std::uint32_t>{display_id}, listed);
+    return std::make_shared<ListedContent>(std::vector<std::uint32_t>{display_id}, listed);
   }
   void get_shareable_content(ContentHandler handler) override { answer_content(handler); }
   void capture_image(const ShareableContent&, const ScreenshotParams& shot,
