@@ -27,6 +27,24 @@ namespace {
 
 constexpr int kBacklog = 128;
 
+// One byte of data with room for one descriptor beside it: how the listener
+// crosses from the backend to the relay.
+struct DescriptorMessage {
+  DescriptorMessage() {
+    header.msg_iov = &data;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+  }
+  DescriptorMessage(const DescriptorMessage&) = delete;
+  DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+
+  char byte = 0;
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr header{};
+};
+
 sockaddr_in loopback(std::uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -80,16 +98,9 @@ void serve(UniqueFd inside, std::uint16_t port) {
 }
 
 Result<UniqueFd> receive_listener(int channel) {
-  char byte = 0;
-  iovec data{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  if (::recvmsg(channel, &message, MSG_CMSG_CLOEXEC) != 1) return fail("no listener");
-  const cmsghdr* header = CMSG_FIRSTHDR(&message);
+  DescriptorMessage message;
+  if (::recvmsg(channel, &message.header, MSG_CMSG_CLOEXEC) != 1) return fail("no listener");
+  const cmsghdr* header = CMSG_FIRSTHDR(&message.header);
   if (!header || header->cmsg_type != SCM_RIGHTS) return fail("no listener");
   int fd = -1;
   std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
@@ -173,21 +184,14 @@ Status hand_over_listener(const UniqueFd& channel, std::uint16_t port) {
       ::listen(listener.get(), kBacklog) != 0) {
     return fail("cannot listen for the proxy: " + last_system_error_text());
   }
-  char byte = 0;
-  iovec data{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  DescriptorMessage message;
+  cmsghdr* header = CMSG_FIRSTHDR(&message.header);
   header->cmsg_level = SOL_SOCKET;
   header->cmsg_type = SCM_RIGHTS;
   header->cmsg_len = CMSG_LEN(sizeof(int));
   const int fd = listener.get();
   std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
-  if (::sendmsg(channel.get(), &message, MSG_NOSIGNAL) != 1)
+  if (::sendmsg(channel.get(), &message.header, MSG_NOSIGNAL) != 1)
     return fail("cannot hand the listener to the relay: " + last_system_error_text());
   return {};
 }
