@@ -3,9 +3,10 @@
 // launcher (without and with the proxy), in one session. The variants take
 // turns so that the shared machine's noise falls on all of them alike;
 // medians are reported with their ratio to the direct run and the time
-// added. Run from <build>/bin: `backend_bench [rounds]`.
+// added. Run from <build>/bin: `backend_bench [rounds [launcher...]]`; each
+// further launcher (another build of kestrum-sandbox, say) is timed beside
+// this build's as one more variant.
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 
 #include "policy/policy.h"
 #include "policy/profile.h"
+#include "testing/procfs.h"
 
 extern char** environ;
 
@@ -27,13 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::string bin_dir() {
-  char path[PATH_MAX] = {};
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) std::abort();
-  return fs::path(std::string(path, static_cast<std::size_t>(n))).parent_path();
-}
+using kestrum::testing::bin_dir;
 
 // A project with a denied .git, a home with hidden folders and an exception.
 struct Tree {
@@ -111,7 +107,7 @@ int main(int argc, char** argv) {
   const std::string bin = bin_dir();
   const std::string text = profile(tree);
   struct Variant {
-    const char* name;
+    std::string name;
     std::vector<std::string> argv;
     std::vector<double> times;
   };
@@ -128,6 +124,12 @@ int main(int argc, char** argv) {
         "--", "/bin/true"},
        {}},
   };
+  for (int i = 2; i < argc; ++i) {
+    variants.push_back(
+        {std::string("run with ") + argv[i],
+         {argv[i], "run", "--policy", policy_json(tree, R"({"allow":[]})"), "--", "/bin/true"},
+         {}});
+  }
   for (Variant& variant : variants) run_once(variant.argv, tree.at("project"));  // warm caches
   for (int round = 0; round < rounds; ++round) {
     for (Variant& variant : variants)
@@ -137,7 +139,7 @@ int main(int argc, char** argv) {
   std::printf("%-28s %10s %8s %12s\n", "variant (median)", "ms", "ratio", "added ms");
   for (const Variant& variant : variants) {
     const double ms = median(variant.times);
-    std::printf("%-28s %10.3f %8.2f %12.3f\n", variant.name, ms, ms / direct, ms - direct);
+    std::printf("%-28s %10.3f %8.2f %12.3f\n", variant.name.c_str(), ms, ms / direct, ms - direct);
   }
   std::printf("backend's own start overhead (backend alone - pass-through): %.3f ms\n",
               median(variants[2].times) - median(variants[1].times));
