@@ -2,12 +2,9 @@
 // framing, order, refusals, takeover, and how the process ends.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
+#include "support/person_input.h"
 #include "support/server_process.h"
 
 namespace kestrum::computer::testing {
@@ -178,41 +175,6 @@ TEST(Serve, EveryRefusalOfTheChecks) {
   EXPECT_EQ(process.wait().status, 0);
 }
 
-// The person's side of the simulated desktop: a FIFO the tap reads.
-class PersonInput {
- public:
-  explicit PersonInput(const std::string& path) {
-    if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo");
-    // Read-write, so opening does not wait for the server to open its end.
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0) throw std::runtime_error("open fifo");
-  }
-  ~PersonInput() { ::close(fd_); }
-  void send(const std::string& line) {
-    const std::string bytes = line + "\n";
-    if (::write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-      throw std::runtime_error("write");
-  }
-
- private:
-  int fd_ = -1;
-};
-
-// Waits until the tap has handled everything sent before a disabled notice:
-// the server switches the tap back on, which the desktop records.
-void wait_for_reenables(const std::string& posted, std::size_t count) {
-  const std::string line = "{\"tapEnabled\":true}\n";
-  for (int tries = 0; tries < 3000; ++tries) {
-    std::string text = read_file(posted);
-    std::size_t found = 0;
-    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-      ++found;
-    if (found >= count) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  throw std::runtime_error("the tap was never switched back on");
-}
-
 const std::string kDisabledByTimeout = R"({"type": 4294967294})";
 
 TEST(Serve, ThePersonTakesOverBetweenAnswers) {
@@ -225,8 +187,8 @@ TEST(Serve, ThePersonTakesOverBetweenAnswers) {
   ServerProcess process({kServeArgs, dir.file("scene.json")});
 
   // With nothing granted the person's input is ignored.
-  person.send(R"({"type": 10})");
-  person.send(kDisabledByTimeout);
+  person.send_line(R"({"type": 10})");
+  person.send_line(kDisabledByTimeout);
   wait_for_reenables(posted, 1);
   process.send(R"({"id":1,"op":"move","x":150,"y":50})"
                "\n");
@@ -238,16 +200,16 @@ TEST(Serve, ThePersonTakesOverBetweenAnswers) {
                "\n");
   EXPECT_EQ(process.read_json(), R"({"id":2,"ok":true})");
   // The server's own events never count; the person's motion adds up.
-  person.send(R"({"type": 1, "tag": 1263752269})");
-  person.send(R"({"type": 5, "dx": 3, "dy": -2})");
-  person.send(kDisabledByTimeout);
+  person.send_line(R"({"type": 1, "tag": 1263752269})");
+  person.send_line(R"({"type": 5, "dx": 3, "dy": -2})");
+  person.send_line(kDisabledByTimeout);
   wait_for_reenables(posted, 2);
   process.send(R"({"id":3,"op":"move","x":150,"y":50})"
                "\n");
   EXPECT_EQ(process.read_json(), R"({"id":3,"ok":true})");
 
   // One more point reaches six: the event comes unasked.
-  person.send(R"({"type": 6, "dx": 1})");
+  person.send_line(R"({"type": 6, "dx": 1})");
   EXPECT_EQ(process.read_json(), kTakeover);
   process.send(R"({"id":4,"op":"move","x":150,"y":50})"
                "\n");
@@ -257,13 +219,13 @@ TEST(Serve, ThePersonTakesOverBetweenAnswers) {
   process.send(R"({"id":5,"op":"owner","owner":"agent"})"
                "\n");
   EXPECT_EQ(process.read_json(), R"({"id":5,"ok":true})");
-  person.send(R"({"type": 27, "dx": 5})");
-  person.send(R"({"type": 4294967295})");
+  person.send_line(R"({"type": 27, "dx": 5})");
+  person.send_line(R"({"type": 4294967295})");
   wait_for_reenables(posted, 3);
   process.send(R"({"id":6,"op":"move","x":150,"y":50})"
                "\n");
   EXPECT_EQ(process.read_json(), R"({"id":6,"ok":true})");
-  person.send(R"({"type": 22})");
+  person.send_line(R"({"type": 22})");
   EXPECT_EQ(process.read_json(), kTakeover);
 
   process.close_input();
@@ -284,7 +246,7 @@ TEST(Serve, TheTakeoverEventNeverLandsInsideAnAnswer) {
   for (int id = 1; id <= kRequests; ++id)
     batch += "{\"id\":" + std::to_string(id) + ",\"op\":\"hello\"}\n";
   process.send(batch);
-  person.send(R"({"type": 3})");
+  person.send_line(R"({"type": 3})");
   int answered = 0;
   int events = 0;
   while (answered < kRequests || events == 0) {

@@ -1,17 +1,12 @@
 // The serve loop under load, through the built program: ten thousand
 // requests while a simulated person floods the event tap and the agent keeps
 // taking control back. A strict reader checks every byte of the output.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <exception>
 #include <iostream>
@@ -20,6 +15,7 @@
 #include <string_view>
 #include <thread>
 
+#include "support/person_input.h"
 #include "support/server_process.h"
 
 namespace kestrum::computer::testing {
@@ -159,57 +155,6 @@ TEST(JsonCheck, TellsWholeValuesFromCutOnes) {
   EXPECT_FALSE(JsonCheck("{\"id\":1,\"ok\":true").whole());
   EXPECT_FALSE(JsonCheck(std::string("{\"id\":1\x04\x00\x00\x00", 11)).whole());
   EXPECT_FALSE(JsonCheck("").whole());
-}
-
-// The person's side of the simulated desktop: a FIFO the tap reads. Writes
-// never wait, so that a test can always stop playing the person.
-class PersonInput {
- public:
-  explicit PersonInput(const std::string& path) {
-    if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo");
-    // Read-write, so opening does not wait for the server to open its end.
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-    if (fd_ < 0) throw std::runtime_error("open fifo");
-  }
-  ~PersonInput() { ::close(fd_); }
-  PersonInput(const PersonInput&) = delete;
-  PersonInput& operator=(const PersonInput&) = delete;
-
-  // Whole lines of at most PIPE_BUF bytes, so each write is all or nothing.
-  // False when the FIFO is full.
-  bool try_send(const std::string& lines) {
-    if (lines.size() > PIPE_BUF) throw std::logic_error("too many lines at once");
-    const ssize_t n = ::write(fd_, lines.data(), lines.size());
-    if (n == static_cast<ssize_t>(lines.size())) return true;
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return false;
-    throw std::runtime_error("could not write to the FIFO");
-  }
-  void send(const std::string& lines) {
-    for (int tries = 0; !try_send(lines); ++tries) {
-      if (tries > 30000) throw std::runtime_error("the tap stopped reading");
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-
- private:
-  int fd_ = -1;
-};
-
-// Counts the lines the desktop records when the server switches the tap
-// back on, waiting a bounded time for `count` of them.
-void wait_for_reenables(const std::string& posted, std::size_t count) {
-  const std::string line = "{\"tapEnabled\":true}\n";
-  std::size_t found = 0;
-  for (int tries = 0; tries < 3000; ++tries) {
-    const std::string text = read_file(posted);
-    found = 0;
-    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-      ++found;
-    if (found >= count) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  throw std::runtime_error("the tap was switched back on " + std::to_string(found) +
-                           " times, not " + std::to_string(count));
 }
 
 // What a frame of the output was.
