@@ -11,29 +11,23 @@
 namespace kestrum::testing {
 namespace {
 
-// Feeds stdin and drains stdout and stderr together so that neither pipe can
-// fill up and stall the child.
-void pump(Child& child, std::string_view input, std::string& out_text, std::string& err_text) {
-  if (input.empty()) child.close_input();
-  while (child.output() >= 0 || child.errors() >= 0 || child.input() >= 0) {
-    pollfd fds[3] = {
-        {child.output(), POLLIN, 0}, {child.errors(), POLLIN, 0}, {child.input(), POLLOUT, 0}};
-    if (::poll(fds, 3, -1) < 0) {
+// Drains stdout and stderr together so that neither pipe can fill up and
+// stall the child. The child's standard input is at its end from the start.
+void pump(Child& child, std::string& out_text, std::string& err_text) {
+  child.close_input();
+  std::string* texts[2] = {&out_text, &err_text};
+  while (child.output() >= 0 || child.errors() >= 0) {
+    pollfd fds[2] = {{child.output(), POLLIN, 0}, {child.errors(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     char buffer[65536];
-    std::string* texts[2] = {&out_text, &err_text};
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) texts[i]->append(buffer, static_cast<std::size_t>(n));
       if (n == 0 || (n < 0 && errno != EINTR)) i == 0 ? child.close_output() : child.close_errors();
-    }
-    if (fds[2].fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const ssize_t n = ::write(fds[2].fd, input.data(), input.size());
-      if (n > 0) input.remove_prefix(static_cast<std::size_t>(n));
-      if (n < 0 || input.empty()) child.close_input();
     }
   }
 }
@@ -60,7 +54,6 @@ Process::Process(const ProcessOptions& options)
         record.path = path;
         return record;
       }()),
-      stdin_data_(options.stdin_data),
       child_(child_options(options, record_.fd.get())) {}
 
 Process::~Process() {
@@ -70,7 +63,7 @@ Process::~Process() {
 ProcessResult Process::wait() {
   ProcessResult result;
   result.pid = child_.pid();
-  pump(child_, stdin_data_, result.out, result.err);
+  pump(child_, result.out, result.err);
   const ChildStatus status = child_.wait();
   result.exited = status.exited;
   result.exit_code = status.exit_code;

@@ -19,9 +19,8 @@ namespace kestrum::testing {
 struct ProcessOptions {
   std::vector<std::string> argv;                // argv[0] is the path to run
   std::optional<std::vector<std::string>> env;  // NAME=value; absent: inherit
-  std::string stdin_data;
-  bool record = false;                       // open descriptor 3 on a record file
-  std::vector<std::pair<int, int>> inherit;  // {child number, parent descriptor}
+  bool record = false;                          // open descriptor 3 on a record file
+  std::vector<std::pair<int, int>> inherit;     // {child number, parent descriptor}
 };
 
 struct ProcessResult {
@@ -34,8 +33,8 @@ struct ProcessResult {
   std::string record;
 };
 
-// A started child; wait() collects it. The destructor kills and reaps a
-// child that was never waited for.
+// A started child, its standard input empty; wait() collects it. The
+// destructor kills and reaps a child that was never waited for.
 class Process {
  public:
   explicit Process(const ProcessOptions& options);
@@ -52,7 +51,6 @@ class Process {
   };
   // The record file is made before the child starts, so it comes first.
   RecordFile record_;
-  std::string stdin_data_;
   Child child_;
 };
 
