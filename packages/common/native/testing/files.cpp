@@ -24,7 +24,11 @@ TempDir::~TempDir() {
 }
 
 void write_file(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+  out.close();
+  // A test that silently lost its input file would fail for the wrong reason.
+  if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 void replace_file(const std::string& path, const std::string& content) {

@@ -19,9 +19,11 @@ class TempDir {
   std::string path_;
 };
 
-// Writes `content` to `path`, replacing what was there.
+// Writes `content` to `path`, replacing what was there; throws
+// std::runtime_error when it cannot.
 void write_file(const std::string& path, const std::string& content);
 // Replaces the file at `path` atomically: a reader sees the old or the new.
+// Throws when it cannot.
 void replace_file(const std::string& path, const std::string& content);
 // The whole file; empty when it cannot be read.
 std::string read_file(const std::string& path);
