@@ -87,21 +87,23 @@ Child::Child(const ChildOptions& options) {
 }
 
 Child::~Child() {
-  if (!waited_ && pid_ > 0) {
+  if (!status_ && pid_ > 0) {
     ::kill(pid_, SIGKILL);
     wait();
   }
 }
 
 ChildStatus Child::wait() {
+  // A second waitpid would find no child and read as a clean exit.
+  if (status_) return *status_;
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
-  waited_ = true;
   ChildStatus result;
   result.exited = WIFEXITED(status);
   result.exit_code = result.exited ? WEXITSTATUS(status) : -1;
   result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  status_ = result;
   return result;
 }
 

@@ -56,12 +56,13 @@ class Child {
   void close_output() { out_.reset(); }
   void close_errors() { err_.reset(); }
 
-  // Reaps the child; the pipes stay as they are.
+  // Reaps the child, once; later calls give the same status. The pipes stay
+  // as they are.
   ChildStatus wait();
 
  private:
   pid_t pid_ = -1;
-  bool waited_ = false;
+  std::optional<ChildStatus> status_;
   UniqueFd in_, out_, err_;
 };
 

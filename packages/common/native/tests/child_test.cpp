@@ -42,6 +42,11 @@ TEST(Child, ReportsHowTheProgramEnded) {
     EXPECT_EQ(status.exited, c.exited) << c.script;
     EXPECT_EQ(status.exit_code, c.exit_code) << c.script;
     EXPECT_EQ(status.signal, c.signal) << c.script;
+    // Asking again must not turn into a clean exit once the child is reaped.
+    const ChildStatus again = child.wait();
+    EXPECT_EQ(again.exited, c.exited) << c.script;
+    EXPECT_EQ(again.exit_code, c.exit_code) << c.script;
+    EXPECT_EQ(again.signal, c.signal) << c.script;
   }
 }
 
