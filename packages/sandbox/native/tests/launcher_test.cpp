@@ -212,6 +212,25 @@ TEST(LauncherRun, DefaultsTheCertificateBundleAndPointsCredentialsAtTheirFile) {
   EXPECT_THAT(seen, ElementsAreArray(expected));
 }
 
+// A path holding a NUL would stand for the path before it ("/" here) if it
+// reached the system; it must open nothing at all.
+TEST(LauncherRun, PathsHoldingANulOpenNothing) {
+  TempDir dir;
+  const std::string list = R"(["/\u0000)" + dir.path() + R"(", ")" + dir.path() + R"(\u0000x"])";
+  const std::string policy = R"({"version":6,"cwd":")" + dir.path() + R"(","write":)" + list +
+                             R"(,"writeFiles":)" + list + R"(,"denyWrite":)" + list +
+                             R"(,"denyRead":)" + list +
+                             R"(,"denyEnv":[],"network":{"allow":[],"sockets":)" + list + "}}";
+  const auto profile = [](const std::string& text) {
+    const ProcessResult result =
+        run_launcher({"run", "--policy", text, "--", "/bin/true"}, "kestrum-sandbox-recorded");
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    const auto argv = record_values(result.record, "arg");
+    return argv.size() > 2 ? argv[2] : "no profile";
+  };
+  EXPECT_EQ(profile(policy), profile(minimal_policy(dir.path())));
+}
+
 TEST(LauncherRun, CommandSignalEndsTheLauncherProcessItself) {
   TempDir dir;
   const ProcessResult result = run_launcher(
@@ -245,6 +264,9 @@ TEST(LauncherRun, ReportsStartFailuresWithTheToolPath) {
        "kestrum-sandbox: " + dir.path() + "/absent: No such file or directory (os error 2)\n"},
       {"kestrum-sandbox-recorded", minimal_policy("relative"),
        "kestrum-sandbox: policy path relative is not absolute\n"},
+      {"kestrum-sandbox-recorded", minimal_policy(dir.path() + "\\u0000/file"),
+       "kestrum-sandbox: " + dir.path() + std::string("\0/file", 6) +
+           ": file name contained an unexpected NUL byte\n"},
   };
   for (const auto& c : cases) {
     const ProcessResult result =

@@ -11,6 +11,8 @@
 namespace kestrum::sandbox {
 namespace {
 
+using namespace std::string_literals;
+
 // Paths and messages in the tables start with "@", which stands for the tree's root.
 class PreparePolicyTest : public ::testing::Test {
  protected:
@@ -56,6 +58,8 @@ TEST_F(PreparePolicyTest, CwdIsCanonicalOrTheOnlyFailureThatWins) {
       {"@/missing", {}, "@/missing: No such file or directory (os error 2)", false},
       {"@/plain.txt/sub", {}, "@/plain.txt/sub: Not a directory (os error 20)", false},
       {"@/\xff", {}, "@/\xef\xbf\xbd: No such file or directory (os error 2)", false},
+      // Never the folder before the NUL.
+      {"@/project\0zzz"s, {}, "@/project\0zzz: file name contained an unexpected NUL byte"s, false},
       {"@/missing", {"@/hidden"}, "@/missing: No such file or directory (os error 2)", false},
   };
   for (const auto& c : cases) {
@@ -90,6 +94,8 @@ TEST_F(PreparePolicyTest, ExceptionsAreVerifiedInDocumentOrder) {
       {{"@/hidden"}, {"@/hidden/missing", "@/hidden"}, "@/hidden/missing is not a folder"},
       {{"@/hidden"}, {"@/hidden", "@/hidden/missing"}, "@/hidden is not inside a hidden folder"},
       {{"@/hidden"}, {"@/hidden/\xff"}, "@/hidden/\xef\xbf\xbd is not a folder"},
+      {{"@/hidden"}, {"@/hidden/a/b\0/c"s}, "@/hidden/a/b\0/c is not a folder"s},
+      {{"@/hidden\0/a"s}, {"@/hidden/a"}, "@/hidden/a is not inside a hidden folder"},
   };
   for (const auto& c : cases) {
     Policy p = policy();
@@ -107,9 +113,10 @@ TEST_F(PreparePolicyTest, ExceptionsAreVerifiedInDocumentOrder) {
 }
 
 TEST_F(PreparePolicyTest, WriteAndDenyReadKeepOnlyExistingEntries) {
-  const std::vector<std::string> entries = at(std::vector<std::string>{
-      "@/link-project", "@/project/", "@/missing", "@/project/new.txt", "@/hidden/a/b-c",
-      "@/hidden/a/b/c", "@/hidden/../hidden/a/b", "@/hidden-link/file.txt"});
+  const std::vector<std::string> entries =
+      at(std::vector<std::string>{"@/link-project", "@/project/", "@/missing", "@/project/new.txt",
+                                  "@/hidden/a/b-c", "@/hidden/a/b/c", "@/hidden/../hidden/a/b",
+                                  "@/hidden-link/file.txt", "/\0zzz"s, "@/project\0/x"s});
   const std::vector<std::string> expected = at(std::vector<std::string>{
       "@/hidden/a/b", "@/hidden/a/b/c", "@/hidden/a/b-c", "@/hidden/file.txt", "@/project"});
   Policy p = policy();
@@ -138,6 +145,9 @@ TEST_F(PreparePolicyTest, FileEntriesFallBackToParentJoinedWithName) {
       {"@/plain.txt/..", std::nullopt},  // the parent exists, but ".." is no name
       {"@/plain.txt/.", std::nullopt},
       {"@/plain.txt/x", "@/plain.txt/x"},
+      {"/\0zzz"s, std::nullopt},
+      {"@/project/new\0.txt"s, std::nullopt},
+      {"@/project\0/new.txt"s, std::nullopt},
   };
   for (const auto& c : cases) {
     Policy p = policy();

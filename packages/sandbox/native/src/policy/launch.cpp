@@ -7,12 +7,11 @@
 
 #include "base/system_error.h"
 #include "policy/environment.h"
+#include "policy/path.h"
 #include "policy/profile.h"
 
 namespace kestrum::sandbox {
 namespace {
-
-bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> result;
@@ -34,10 +33,10 @@ Status launch(const PreparedPolicy& policy, std::string_view tool, const LaunchC
   argv.insert(argv.end(), command.args.begin(), command.args.end());
 
   for (const auto& text : argv) {
-    if (has_nul(text)) return fail(failure + "nul byte found in provided data");
+    if (holds_nul(text)) return fail(failure + "nul byte found in provided data");
   }
   for (const auto& entry : environment) {
-    if (has_nul(entry)) return fail(failure + "nul byte found in provided data");
+    if (holds_nul(entry)) return fail(failure + "nul byte found in provided data");
   }
   if (::chdir(policy.cwd.c_str()) != 0) return fail(failure + last_system_error_text());
 

@@ -1,9 +1,10 @@
 #include "policy/path.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
+
+#include "base/system_error.h"
 
 namespace kestrum::sandbox {
 namespace {
@@ -53,31 +54,30 @@ void sort_unique_paths(std::vector<std::string>& paths) {
   paths.erase(std::unique(paths.begin(), paths.end(), same_path), paths.end());
 }
 
-Result<std::string, int> canonicalize(const std::string& path) {
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                             &std::free);
-  if (!resolved) return fail_with(errno);
+Result<std::string> canonicalize(std::string_view path) {
+  if (holds_nul(path)) return fail(std::string(kNulInPath));
+  const std::unique_ptr<char, decltype(&std::free)> resolved(
+      ::realpath(std::string(path).c_str(), nullptr), &std::free);
+  if (!resolved) return fail(last_system_error_text());
   return std::string(resolved.get());
 }
 
-std::optional<std::string> canonical_parent_join(std::string_view path) {
+std::optional<std::string> canonical_or_parent_join(std::string_view path) {
+  // The parent's own check would not see a NUL in the last name.
+  if (holds_nul(path)) return std::nullopt;
+  if (auto own = canonicalize(path)) return std::move(own).value();
   while (!path.empty() && path.back() == '/') path.remove_suffix(1);
   const std::size_t slash = path.rfind('/');
   if (slash == std::string_view::npos) return std::nullopt;
   const std::string_view name = path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return std::nullopt;
   const std::string_view parent = slash == 0 ? std::string_view("/") : path.substr(0, slash);
-  auto folder = canonicalize(std::string(parent));
+  auto folder = canonicalize(parent);
   if (!folder) return std::nullopt;
   std::string joined = std::move(folder).value();
   if (joined.back() != '/') joined += '/';
   joined += name;
   return joined;
-}
-
-std::optional<std::string> canonical_or_parent_join(const std::string& path) {
-  if (auto own = canonicalize(path)) return std::move(own).value();
-  return canonical_parent_join(path);
 }
 
 }  // namespace kestrum::sandbox

@@ -33,18 +33,26 @@ bool strictly_inside(std::string_view path, std::string_view folder);
 // Sorts in path order and keeps the first of every run of equal paths.
 void sort_unique_paths(std::vector<std::string>& paths);
 
+// The system reads text as a C string, up to its first NUL: text holding
+// one would silently stand for the shorter text before it ("/\0zzz" for
+// the root). Such text is never handed to the system.
+inline bool holds_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+// Stands in for the system's error text when a path holds a NUL.
+inline constexpr std::string_view kNulInPath = "file name contained an unexpected NUL byte";
+
+// The two functions below are the only way a policy path reaches the file
+// system, and both refuse a path that holds a NUL.
+
 // The system's resolution of `path` (every link, "." and ".." resolved); the
-// path must exist. Fails with the errno of the resolution.
-Result<std::string, int> canonicalize(const std::string& path);
+// path must exist. Fails with the system's error text, or kNulInPath.
+Result<std::string> canonicalize(std::string_view path);
 
-// For an entry that does not exist yet: its canonical parent folder joined
-// with its last name. Empty when the last component is not a plain name
-// (empty, "." or "..") or the parent does not canonicalize.
-std::optional<std::string> canonical_parent_join(std::string_view path);
-
-// The entry's own canonical path, else canonical_parent_join; empty when
-// neither applies.
-std::optional<std::string> canonical_or_parent_join(const std::string& path);
+// The entry's own canonical path; else, for an entry that does not exist
+// yet, its canonical parent folder joined with its last name. Empty when
+// the path holds a NUL, or the last component is not a plain name (empty,
+// "." or "..") or the parent does not canonicalize.
+std::optional<std::string> canonical_or_parent_join(std::string_view path);
 
 // A path (or any bytes from the system) as UTF-8 text for messages, the
 // profile and name matching: each maximal ill-formed subpart becomes U+FFFD.

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 
-#include "base/system_error.h"
 #include "policy/path.h"
 #include "policy/policy.h"
 
@@ -75,7 +74,7 @@ Result<std::vector<std::string>> prepare_exceptions(const std::vector<std::strin
 
 Result<PreparedPolicy> prepare_policy(const Policy& policy) {
   auto cwd = canonicalize(policy.cwd);
-  if (!cwd) return fail(display_text(policy.cwd) + ": " + system_error_text(cwd.error()));
+  if (!cwd) return fail(display_text(policy.cwd) + ": " + cwd.error());
 
   PreparedPolicy prepared;
   prepared.cwd = std::move(cwd).value();
