@@ -62,6 +62,73 @@ TEST(ConnectViaUpstream, FailsWhenTheUpstreamCannotBeReached) {
   }
 }
 
+// An upstream that answers 200 to every CONNECT, on IPv4 or IPv6 loopback.
+class AgreeingUpstream {
+ public:
+  explicit AgreeingUpstream(bool ipv6) {
+    fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage storage = {};
+    socklen_t length = 0;
+    if (ipv6) {
+      auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+      address->sin6_family = AF_INET6;
+      address->sin6_addr = in6addr_loopback;
+      length = sizeof *address;
+    } else {
+      auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+      address->sin_family = AF_INET;
+      address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      length = sizeof *address;
+    }
+    auto* generic = reinterpret_cast<sockaddr*>(&storage);
+    if (::bind(fd_, generic, length) != 0 || ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, generic, &length) != 0) {
+      return;
+    }
+    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                       : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+    thread_ = std::thread([fd = fd_] {
+      for (int client; (client = ::accept(fd, nullptr, nullptr)) >= 0; ::close(client)) {
+        read_head_from(client);
+        write_all_to(client, "HTTP/1.1 200 OK\r\n\r\n");
+      }
+    });
+  }
+  ~AgreeingUpstream() {
+    ::shutdown(fd_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    ::close(fd_);
+  }
+  std::uint16_t port() const { return port_; }  // 0 when the loopback is missing
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+// Brackets hold a numeric IPv6 literal or nothing of their own: any other
+// text in them goes to the resolver as written, and fails there.
+TEST(ConnectViaUpstream, UnbracketsOnlyANumericIPv6Literal) {
+  AgreeingUpstream v4(false);
+  AgreeingUpstream v6(true);
+  ASSERT_NE(v4.port(), 0);
+  const std::string p4 = std::to_string(v4.port());
+  const std::string p6 = std::to_string(v6.port());
+  const struct {
+    std::string address;
+    bool opens;
+  } cases[] = {
+      {"127.0.0.1:" + p4, true},       {"[127.0.0.1]:" + p4, false}, {"[localhost]:" + p4, false},
+      {"[::1]:" + p6, v6.port() != 0}, {"[::1]x:" + p6, false},
+  };
+  for (const auto& c : cases) {
+    auto stream =
+        sandbox::connect_via_upstream(UpstreamProxy{c.address, {}, std::nullopt}, "a.test", 80);
+    EXPECT_EQ(stream.ok(), c.opens) << c.address;
+  }
+}
+
 std::uint16_t free_port() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address = {};

@@ -1,11 +1,16 @@
 #include "proxy/net.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "base/system_error.h"
 
@@ -22,6 +27,18 @@ Result<ProxyStream> connect_one(const addrinfo& address) {
   if (::connect(fd.get(), address.ai_addr, address.ai_addrlen) != 0)
     return fail(last_system_error_text());
   return ProxyStream(std::move(fd), ProxyStream::Kind::tcp);
+}
+
+// "[v6]:port" with a numeric IPv6 literal between the brackets. Anything
+// else in brackets ("[127.0.0.1]", "[vm]") is no address of its own and
+// goes to the resolver as written.
+std::optional<std::pair<std::string_view, std::string_view>> bracketed_ipv6(std::string_view text) {
+  const std::size_t close = text.find("]:");
+  if (!text.starts_with('[') || close == std::string_view::npos) return std::nullopt;
+  const std::string host(text.substr(1, close - 1));
+  in6_addr address;
+  if (::inet_pton(AF_INET6, host.c_str(), &address) != 1) return std::nullopt;
+  return std::pair{text.substr(1, close - 1), text.substr(close + 2)};
 }
 
 }  // namespace
@@ -51,10 +68,8 @@ Result<ProxyStream> connect_tcp(std::string_view host, std::uint16_t port) {
 Result<ProxyStream> connect_host_port(std::string_view text) {
   std::string_view host;
   std::string_view port_text;
-  if (text.starts_with('[') && text.find("]:") != std::string_view::npos) {
-    const std::size_t close = text.find("]:");
-    host = text.substr(1, close - 1);
-    port_text = text.substr(close + 2);
+  if (auto literal = bracketed_ipv6(text)) {
+    std::tie(host, port_text) = *literal;
   } else {
     const std::size_t colon = text.rfind(':');
     if (colon == std::string_view::npos) return fail("invalid port");

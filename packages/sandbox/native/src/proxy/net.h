@@ -14,7 +14,8 @@ namespace kestrum::sandbox {
 // the resolver's description, or the last connect's system error text.
 Result<ProxyStream> connect_tcp(std::string_view host, std::uint16_t port);
 
-// The same for "host:port" text: "[v6]:port", or split at the last ":".
+// The same for "host:port" text: "[v6]:port" with a numeric IPv6 literal,
+// else split at the last ":" and the host resolved as written.
 // A missing or invalid port fails with "invalid port".
 Result<ProxyStream> connect_host_port(std::string_view text);
 
