@@ -23,6 +23,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using namespace std::string_literals;
 
 std::string policy_with_network(const std::string& cwd, const std::string& network) {
   return R"({"version":6,"cwd":")" + cwd +
@@ -168,7 +169,7 @@ TEST_F(RawProxy, AnswersMalformedAndFailingRequestsAndKeepsServing) {
   const std::string echo_port = std::to_string(echo.port());
   const std::string closer_port = std::to_string(closer.port());
 
-  start(R"({"allow":["127.0.0.1"]})", false);
+  start(R"({"allow":["127.0.0.1","*.allowed.test"]})", false);
   const std::size_t idle_threads = count_entries(proc("task"));
   const std::size_t idle_fds = count_entries(proc("fd"));
 
@@ -199,6 +200,10 @@ TEST_F(RawProxy, AnswersMalformedAndFailingRequestsAndKeepsServing) {
       {"CONNECT 127.0.0.1:" + closer_port + " HTTP/1.1\r\n\r\nhello",
        "HTTP/1.1 200 Connection Established\r\n\r\n"},
       {"GET http://127.0.0.1:" + closer_port + "/ HTTP/1.1\r\n\r\n", ""},
+      // The resolver would read the host only up to the NUL: a host the
+      // pattern never judged.
+      {"CONNECT 127.0.0.1\0.allowed.test:"s + echo_port + " HTTP/1.1\r\n\r\nping",
+       "HTTP/1.1 502 Bad Gateway\r\nConnection: close\r\n\r\n"},
       {"CONNECT refused.test:443 HTTP/1.1\r\n\r\n",
        "HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\nContent-Length: 78\r\nConnection: "
        "close\r\n\r\n"
@@ -278,14 +283,25 @@ TEST(ProxyLauncher, EventsOnStandardOutputLeaveTheCommandWithoutOne) {
   EXPECT_EQ(result.out, "{\"allowed\":false,\"host\":\"refused.test\",\"type\":\"network\"}\n");
 }
 
-TEST(ProxyLauncher, RefusesANegativeEventDescriptor) {
+// A number that is not an open descriptor would later be taken by the
+// proxy's own sockets, and event lines would go into forwarded requests.
+TEST(ProxyLauncher, RefusesAnEventDescriptorThatIsNotOpen) {
   TempDir dir;
-  const ProcessResult result = run_process(
-      launcher_options({"run", "--policy", policy_with_network(dir.path(), R"({"allow":[]})"),
-                        "--events-fd", "-1", "--", "/bin/true"}));
-  EXPECT_EQ(result.exit_code, 125);
-  EXPECT_EQ(result.err,
-            "kestrum-sandbox: could not start the proxy: the event descriptor -1 is negative\n");
+  const struct {
+    std::string fd;
+    std::string err;
+  } cases[] = {
+      {"-1", "kestrum-sandbox: could not start the proxy: the event descriptor -1 is negative\n"},
+      {"57", "kestrum-sandbox: could not start the proxy: the event descriptor 57 is not open\n"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult result = run_process(
+        launcher_options({"run", "--policy", policy_with_network(dir.path(), R"({"allow":[]})"),
+                          "--events-fd", c.fd, "--", "/bin/sh", "-c", "echo ran"}));
+    EXPECT_EQ(result.exit_code, 125) << c.fd;
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.out, "") << "the command must not have run";
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "proxy/server.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -15,6 +16,7 @@
 #include <ctime>
 
 #include "base/system_error.h"
+#include "policy/path.h"
 #include "proxy/head.h"
 #include "proxy/net.h"
 #include "proxy/relay.h"
@@ -32,6 +34,7 @@ void answer(ProxyStream& client, std::string_view response) { (void)client.write
 Result<ProxyStream> connect_credential_service(const std::string& path) {
   sockaddr_un address = {};
   address.sun_family = AF_UNIX;
+  if (holds_nul(path)) return fail(std::string(kNulInPath));
   if (path.size() >= sizeof address.sun_path) return fail("the socket path is too long");
   std::memcpy(address.sun_path, path.data(), path.size());
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -65,6 +68,10 @@ Result<ProxyStream> connect_server(const ProxyState& state, const ProxyRequest& 
 
 void serve_allowed(const ProxyState& state, const ProxyRequest& request, const RequestHead& head,
                    ProxyStream client) {
+  // The resolver, an upstream proxy and the credential service each read a
+  // host only up to a NUL, so they would reach a shorter name than the one
+  // the allow patterns judged ("inner\0.allowed.test").
+  if (holds_nul(request.host)) return answer(client, kBadGateway);
   const auto& credentials = state.network.credentials;
   if (credentials && request.is_connect && host_matches(credentials->hosts, request.host)) {
     return serve_through_credentials(*credentials, request, head, std::move(client));
@@ -208,6 +215,12 @@ Status start_proxy(const PreparedPolicy& policy, std::string_view tool,
   if (events_fd && *events_fd < 0) {
     return fail("could not start the proxy: the event descriptor " + std::to_string(*events_fd) +
                 " is negative");
+  }
+  // A number that is not open would be taken by the proxy's own sockets
+  // later, and event lines would go into forwarded requests and tunnels.
+  if (events_fd && ::fcntl(*events_fd, F_GETFD) < 0) {
+    return fail("could not start the proxy: the event descriptor " + std::to_string(*events_fd) +
+                " is not open");
   }
   UniqueFd events(events_fd ? *events_fd : -1);
   auto listener = bind_loopback_listener();
