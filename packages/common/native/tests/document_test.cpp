@@ -89,8 +89,13 @@ TEST(Parse, ReportsLiteralAndNumberFaults) {
 TEST(Parse, ReportsStringFaults) {
   expect_errors({
       {"\"\\x\"", "invalid escape at line 1 column 3"},
-      {"[\"\\u12\"]", "unexpected end of hex escape at line 1 column 7"},
-      {"\"\\uZZZZ\"", "unexpected end of hex escape at line 1 column 4"},
+      // An escape's four bytes are all taken; fewer than four left is the end.
+      {"[\"\\u12\"]", "invalid escape at line 1 column 8"},
+      {"\"\\uZZZZ\"", "invalid escape at line 1 column 7"},
+      {"\"\\u00e\n\"", "invalid escape at line 2 column 0"},
+      {"\"\\uD800\\u12\"]", "invalid escape at line 1 column 13"},
+      {"\"\\u12\"", "EOF while parsing a string at line 1 column 6"},
+      {"\"\\uD800\\uDC", "EOF while parsing a string at line 1 column 11"},
       {"\"\x01\"",
        "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"},
       {std::string("\"a\0b\"", 5),

@@ -222,7 +222,7 @@ TEST(ParsePolicy, LocatesReaderErrorsByLineAndColumn) {
        "invalid policy: control character (\\u0000-\\u001F) found while parsing a string at line 5 "
        "column 0"},
       {head + "  \"network\": {\"allow\": [\"\\u00\"]}\n}",
-       "invalid policy: unexpected end of hex escape at line 4 column 30"},
+       "invalid policy: invalid escape at line 4 column 31"},
       // A typed fault before a syntax error further on wins.
       {head + "  \"write\": 1,\n  \"denyWrite\": [\n",
        "invalid policy: invalid type: integer `1`, expected a sequence at line 4 column 12"},

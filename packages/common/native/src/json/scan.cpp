@@ -264,19 +264,22 @@ class StringScan {
     }
   }
 
-  // Four hex digits; fewer than four bytes left is the end of the string.
+  // Four hex digits. Fewer than four bytes left is the end of the string;
+  // otherwise all four are taken, and any that is not a digit makes the
+  // whole escape invalid.
   Result<char32_t, Error> hex4() {
     if (at_.text().size() - at_.pos() < 4) {
       at_.seek(at_.text().size());
       return fail_with(at_.consumed(Syntax::kEofString));
     }
-    // Digits that stop short of four end the escape early.
     char32_t value = 0;
+    bool digits = true;
     for (int i = 0; i < 4; ++i) {
       const int digit = hex_value(at_.take());
-      if (digit < 0) return fail_with(at_.consumed(Syntax::kUnexpectedEndOfHexEscape));
-      value = (value << 4) | static_cast<char32_t>(digit);
+      digits = digits && digit >= 0;
+      value = (value << 4) | static_cast<char32_t>(digit & 0xF);
     }
+    if (!digits) return fail_with(at_.consumed(Syntax::kInvalidEscape));
     return value;
   }
 
