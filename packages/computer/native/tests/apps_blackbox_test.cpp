@@ -89,6 +89,9 @@ TEST(Open, RunsTheOpenProgramAndReadsHowItEnded) {
   // The server ignores the pipe signal; the program must not inherit that.
   write_script(dir.file("pipe"), "kill -PIPE $$\nexit 0");
   write_script(dir.file("not-executable"), "exit 0", 0644);
+  // Must neither write into the frames nor read the next request.
+  write_script(dir.file("chatty"),
+               "echo printed\nif read line; then echo \"took $line\" >> " + log + "; fi\nexit 0");
   replace_file(scene, open_scene(dir.file("ok")));
   ServerProcess process({kServeArgs, scene});
   process.send(R"({"id":0,"op":"grant","apps":["com.example.Mail"]})"
@@ -105,6 +108,7 @@ TEST(Open, RunsTheOpenProgramAndReadsHowItEnded) {
       {"fails-high", not_installed},
       {"killed", not_installed},
       {"pipe", not_installed},
+      {"chatty", R"("ok":true)"},
       {"missing",
        R"x("error":"could not open com.example.Mail: No such file or directory (os error 2)")x"},
       {"not-executable",
@@ -123,7 +127,7 @@ TEST(Open, RunsTheOpenProgramAndReadsHowItEnded) {
   process.close_input();
   const Exit exit = process.wait();
   EXPECT_EQ(exit.status, 0);
-  EXPECT_EQ(exit.err, "");
+  EXPECT_EQ(exit.err, "printed\n");
   EXPECT_EQ(read_file(log), "2 -b com.example.Mail scene.json\n");
 }
 

@@ -1,7 +1,9 @@
 #include "desktop/open_app.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -49,18 +51,50 @@ class SpawnAttributes {
   int error_ = 0;
 };
 
+// The open program reads nothing of the agent's requests and writes nothing
+// into the answer frames: its standard input is /dev/null and its standard
+// output goes to the server's standard error, where its messages stay
+// visible in the log.
+class SpawnStreams {
+ public:
+  SpawnStreams() : initialized_(posix_spawn_file_actions_init(&actions_) == 0) {
+    if (!initialized_) {
+      error_ = ENOMEM;
+      return;
+    }
+    error_ = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (error_ == 0)
+      error_ = posix_spawn_file_actions_adddup2(&actions_, STDERR_FILENO, STDOUT_FILENO);
+  }
+  ~SpawnStreams() {
+    if (initialized_) posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnStreams(const SpawnStreams&) = delete;
+  SpawnStreams& operator=(const SpawnStreams&) = delete;
+
+  int error() const { return error_; }
+  const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  bool initialized_ = false;
+  int error_ = 0;
+};
+
 // True when the program exited with status 0; the error is the system's
 // text for a start or wait that failed.
 Result<bool> run_to_end(const std::string& program, const std::string& app) {
   const SpawnAttributes attributes;
   if (attributes.error() != 0) return fail(system_error_text(attributes.error()));
+  const SpawnStreams streams;
+  if (streams.error() != 0) return fail(system_error_text(streams.error()));
   std::string arg0 = program;
   std::string flag = "-b";
   std::string identifier = app;
   char* const argv[] = {arg0.data(), flag.data(), identifier.data(), nullptr};
   pid_t child = -1;
   const int spawned =
-      posix_spawn(&child, program.c_str(), nullptr, attributes.get(), argv, environ);
+      posix_spawn(&child, program.c_str(), streams.get(), attributes.get(), argv, environ);
   if (spawned != 0) return fail(system_error_text(spawned));
   int status = 0;
   while (waitpid(child, &status, 0) == -1) {

@@ -10,7 +10,9 @@
 namespace kestrum::computer {
 
 // Runs the open program with "-b" and `app`, passing on the server's
-// environment and standard descriptors, and blocks until it ends. Fails with
+// environment and standard error, and blocks until it ends. Its standard
+// input is /dev/null and its standard output the server's standard error,
+// so that it can neither read requests nor write into the frames. Fails with
 // "{app} is not installed" when it ends other than with status 0, and with
 // "could not open {app}: {system error}" when it cannot be started or
 // waited for.
