@@ -75,14 +75,14 @@ struct Step {
   std::string payload;
 };
 
-void run_steps(const std::vector<Step>& steps) {
+void run_steps(const std::vector<Step>& steps, const std::string& display = kDisplay) {
   TempDir dir;
   const std::string scene = dir.file("scene.json");
-  replace_file(scene, capture_scene(kDisplay, "{}"));
+  replace_file(scene, capture_scene(display, "{}"));
   ServerProcess process({kServeArgs, scene});
   std::uint64_t id = 0;
   for (const Step& step : steps) {
-    replace_file(scene, capture_scene(kDisplay, step.capture));
+    replace_file(scene, capture_scene(display, step.capture));
     process.send(R"({"id":0,"op":"grant","apps":)" + step.grants + "}\n");
     ASSERT_EQ(process.read_json(), R"({"id":0,"ok":true})") << step.grants;
     ++id;
@@ -152,6 +152,18 @@ TEST(CaptureServe, AnswersEachFailureText) {
       // screenshot's failures cannot happen.
       {R"({"image": "The user declined", "bitsPerPixel": 24})", "[]", 0, "", 16, 8, painted({})},
   });
+}
+
+// Four terabytes of pixels: neither the black image nor a screenshot is
+// made, the capture fails, and the server goes on to the next request.
+TEST(CaptureServe, AnImageNoAnswerCanCarryIsAFailure) {
+  const std::string too_large = "the screen image is too large";
+  run_steps(
+      {
+          {"{}", "[]", 0, too_large, 0, 0, ""},
+          {"{}", R"(["com.example.Mail"])", 1000, too_large, 0, 0, ""},
+      },
+      R"({"width": 1000000, "height": 1000000, "pixelWidth": 1000000})");
 }
 
 TEST(CaptureServe, ReportsTheScreenInPointsAndTheImageInPixels) {

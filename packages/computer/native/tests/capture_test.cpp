@@ -224,6 +224,11 @@ TEST(Capture, FailsWithEachTextOfTheSystemAndTheConversion) {
     image.data.reset();
     return image;
   };
+  const auto out_of_memory = [] {
+    FakeImage image = patterned(0);
+    image.out_of_memory = true;
+    return image;
+  };
   const struct {
     std::set<std::string> granted;
     std::function<void(FakeDesktop&)> setup;
@@ -257,6 +262,10 @@ TEST(Capture, FailsWithEachTextOfTheSystemAndTheConversion) {
       {{"com.example.Mail"},
        [&](FakeDesktop& d) { d.answer_image = answer_with(no_data()); },
        kCaptureNoPixels},
+      // On the system's thread, where an exception would end the process.
+      {{"com.example.Mail"},
+       [&](FakeDesktop& d) { d.answer_image = answer_with(out_of_memory()); },
+       kImageTooLarge},
   };
   for (const auto& c : cases) {
     StateFixture fixture;

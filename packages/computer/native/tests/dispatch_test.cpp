@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "serve/serve_loop.h"
 #include "support/state_fixture.h"
 
 namespace kestrum::computer {
@@ -88,6 +89,17 @@ TEST(Dispatch, OperationsRunTheirChecksInOrder) {
     EXPECT_EQ(answer(fixture, c.op, c.party), c.want) << c.name;
     EXPECT_EQ(fixture.desktop.posted.size(), c.posts) << c.name;
   }
+}
+
+// An exception out of an operation would end the whole server.
+TEST(ServeLoop, MemoryRunningOutCostsOnlyThatAnswer) {
+  StateFixture fixture;
+  fixture.desktop.answer_content = [](const ContentHandler&) { throw std::bad_alloc(); };
+  ASSERT_TRUE(answer_line(fixture.state, R"({"id":1,"op":"capture","maxSide":0})").ok());
+  ASSERT_TRUE(answer_line(fixture.state, R"({"id":2,"op":"owner","owner":"agent"})").ok());
+  EXPECT_EQ(fixture.messages(), (std::vector<std::string>{
+                                    R"({"error":"the server ran out of memory","id":1,"ok":false})",
+                                    R"({"id":2,"ok":true})"}));
 }
 
 }  // namespace

@@ -148,17 +148,28 @@ TEST(BlackImage, EveryPixelOpaqueBlack) {
       {4, 0, {}},
   };
   for (const auto& c : cases) {
-    const PixelImage image = black_image(c.width, c.height);
+    const PixelImage image = black_image(c.width, c.height).value();
     EXPECT_EQ(image.pixels, c.want) << c.width << "x" << c.height;
     EXPECT_EQ(image.width, c.width);
     EXPECT_EQ(image.height, c.height);
   }
 }
 
-TEST(BlackImage, SizePastSixtyFourBitsIsNotWrappedAround) {
-  EXPECT_THROW((void)black_image(kMax / 4 + 1, 1), std::length_error);
-  EXPECT_THROW((void)black_image(std::uint64_t{1} << 32, std::uint64_t{1} << 32),
-               std::length_error);
+// Checked before anything is allocated: no answer could carry these.
+TEST(BlackImage, SizeBeyondWhatAnAnswerCarriesIsAnError) {
+  const struct {
+    std::uint64_t width, height;
+  } cases[] = {
+      {kMax / 4 + 1, 1},                                 // the byte count passes 64 bits
+      {std::uint64_t{1} << 32, std::uint64_t{1} << 32},  // so does the pixel count
+      {1'000'000, 1'000'000},                            // 4 TB
+      {32768, 32768},                                    // one byte past the 4-byte length
+  };
+  for (const auto& c : cases) {
+    const auto image = black_image(c.width, c.height);
+    ASSERT_FALSE(image.ok()) << c.width << "x" << c.height;
+    EXPECT_EQ(image.error(), "the screen image is too large");
+  }
 }
 
 // ---------------------------------------------------------------- downscale
@@ -181,10 +192,10 @@ TEST(Downscale, WorkedSizes) {
       {10, 10, kMax, 10, 10},
   };
   for (const auto& c : cases) {
-    const PixelImage got = downscale(black_image(c.width, c.height), c.max_side);
+    const PixelImage got = downscale(black_image(c.width, c.height).value(), c.max_side);
     EXPECT_EQ(got.width, c.want_width) << c.width << "x" << c.height << " to " << c.max_side;
     EXPECT_EQ(got.height, c.want_height) << c.width << "x" << c.height << " to " << c.max_side;
-    EXPECT_EQ(got.pixels, black_image(c.want_width, c.want_height).pixels)
+    EXPECT_EQ(got.pixels, black_image(c.want_width, c.want_height)->pixels)
         << c.width << "x" << c.height << " to " << c.max_side;
   }
 }

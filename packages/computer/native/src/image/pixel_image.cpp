@@ -1,6 +1,7 @@
 #include "image/pixel_image.h"
 
-#include <stdexcept>
+#include <new>
+#include <string>
 
 namespace kestrum::computer {
 
@@ -12,11 +13,21 @@ std::optional<std::uint64_t> pixel_bytes(std::uint64_t width, std::uint64_t heig
   return bytes;
 }
 
-PixelImage black_image(std::uint64_t width, std::uint64_t height) {
+bool fits_in_answer(std::uint64_t width, std::uint64_t height) {
   const std::optional<std::uint64_t> bytes = pixel_bytes(width, height);
-  if (!bytes) throw std::length_error("black_image: size too large");
-  PixelImage image{std::vector<std::uint8_t>(*bytes, 0), width, height};
-  for (std::uint64_t alpha = 3; alpha < *bytes; alpha += 4) image.pixels[alpha] = 255;
+  return bytes && *bytes <= kMaxImageBytes;
+}
+
+Result<PixelImage> black_image(std::uint64_t width, std::uint64_t height) {
+  if (!fits_in_answer(width, height)) return fail(std::string(kImageTooLarge));
+  const std::uint64_t bytes = *pixel_bytes(width, height);
+  PixelImage image{{}, width, height};
+  try {
+    image.pixels.assign(bytes, 0);
+  } catch (const std::bad_alloc&) {
+    return fail(std::string(kImageTooLarge));
+  }
+  for (std::uint64_t alpha = 3; alpha < bytes; alpha += 4) image.pixels[alpha] = 255;
   return image;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 
 #include "image/conversion.h"
@@ -55,10 +56,15 @@ Result<PixelImage> take_screenshot(Desktop& desktop, const ShareableContent& con
   auto reply = std::make_shared<OneShotReply<PixelImage>>();
   desktop.capture_image(content, shot,
                         [reply](const CapturedImage* image, std::optional<std::string> error) {
-                          if (image) {
-                            reply->send(image_from_capture(describe(*image)));
-                          } else {
+                          if (!image) {
                             reply->send(fail(error_text(std::move(error))));
+                            return;
+                          }
+                          // An exception would end the process from the system's thread.
+                          try {
+                            reply->send(image_from_capture(describe(*image)));
+                          } catch (const std::bad_alloc&) {
+                            reply->send(fail(std::string(kImageTooLarge)));
                           }
                         });
   return await(*reply, wait);
@@ -76,6 +82,10 @@ Result<PixelImage> capture_pixels(ServerState& state, const ShareableContent& co
   ScreenshotParams shot;
   shot.display_index = static_cast<std::size_t>(display - displays.begin());
   shot.application_indexes = included_applications(content.applications(), granted, state.own);
+  // No answer could carry it, so the system is not asked to make it.
+  if (!fits_in_answer(geometry.pixel_width, geometry.pixel_height)) {
+    return fail(std::string(kImageTooLarge));
+  }
   // Nothing would be visible, so no screenshot is asked for at all.
   if (shot.application_indexes.empty()) {
     return black_image(geometry.pixel_width, geometry.pixel_height);

@@ -43,7 +43,8 @@ std::vector<std::size_t> included_applications(const std::vector<ShareableApplic
 // A Reply with "width" and "height" of the image after downscale for
 // `max_side`, "screen" in points, and the pixels as payload; or a Failure
 // with kCaptureNoAnswer, kCaptureNoReason, kCaptureNoMainDisplay, a system
-// error's description, or a conversion text. Each wait lasts `wait` from
+// error's description, a conversion text, or kImageTooLarge when the
+// display's image could not be carried by an answer or held in memory. Each wait lasts `wait` from
 // the return of the call that was given the handler; only tests shorten it.
 Outcome capture_screen(ServerState& state, std::uint64_t max_side,
                        std::chrono::steady_clock::duration wait = kReplyWait);

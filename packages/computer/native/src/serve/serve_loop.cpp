@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "base/utf8.h"
 #include "desktop/white_space.h"
 #include "serve/dispatch.h"
@@ -12,19 +15,21 @@
 
 namespace kestrum::computer {
 
-Status answer_line(ServerState& state, std::string_view line) {
-  auto request = parse_request(line);
-  if (!request) return write_message(state.output, unreadable_answer(request.error()));
-  Outcome outcome = handle_request(state, request->op, request->by);
-  const json::Object answer = answer_object(request->id, outcome);
-  auto* reply = std::get_if<Reply>(&outcome);
-  return write_message(
-      state.output, answer,
-      reply ? std::span<const std::uint8_t>(reply->payload) : std::span<const std::uint8_t>());
+namespace {
+
+// Memory that runs out during one operation (the pixels of a huge display,
+// say) costs that operation's answer, not the server.
+Outcome handle_guarded(ServerState& state, const Request& request) {
+  try {
+    return handle_request(state, request.op, request.by);
+  } catch (const std::bad_alloc&) {
+    return Failure{std::string(kOutOfMemory)};
+  } catch (const std::length_error&) {
+    return Failure{std::string(kOutOfMemory)};
+  }
 }
 
-LoopEnd run_serve_loop(ServerState& state, int input_fd) {
-  LineReader reader(input_fd);
+LoopEnd serve_lines(ServerState& state, LineReader& reader) {
   for (;;) {
     auto line = reader.next();
     if (!line) return {1, line.error()};
@@ -35,6 +40,33 @@ LoopEnd run_serve_loop(ServerState& state, int input_fd) {
     // Blank lines get no answer; the parse sees the line untrimmed.
     if (trim_unicode_white_space(text).empty()) continue;
     if (auto written = answer_line(state, text); !written) return {1, written.error()};
+  }
+}
+
+}  // namespace
+
+Status answer_line(ServerState& state, std::string_view line) {
+  auto request = parse_request(line);
+  if (!request) return write_message(state.output, unreadable_answer(request.error()));
+  Outcome outcome = handle_guarded(state, *request);
+  const json::Object answer = answer_object(request->id, outcome);
+  auto* reply = std::get_if<Reply>(&outcome);
+  return write_message(
+      state.output, answer,
+      reply ? std::span<const std::uint8_t>(reply->payload) : std::span<const std::uint8_t>());
+}
+
+LoopEnd run_serve_loop(ServerState& state, int input_fd) {
+  LineReader reader(input_fd);
+  // Outside an operation only a line or an answer too large for memory can
+  // throw; no frame has been started then, and the server ends with its
+  // error line instead of an abort.
+  try {
+    return serve_lines(state, reader);
+  } catch (const std::bad_alloc&) {
+    return {1, std::string(kOutOfMemory)};
+  } catch (const std::length_error&) {
+    return {1, std::string(kOutOfMemory)};
   }
 }
 

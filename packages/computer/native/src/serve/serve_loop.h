@@ -10,9 +10,12 @@
 namespace kestrum::computer {
 
 inline constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
+inline constexpr std::string_view kOutOfMemory = "the server ran out of memory";
 
 // How the loop ended: status 0 at the end of input; 1 with the error text
-// after a read, decoding or write error.
+// after a read, decoding or write error, or kOutOfMemory when a line or an
+// answer does not fit in memory. Memory running out inside an operation
+// only makes that operation fail with kOutOfMemory.
 struct LoopEnd {
   int status = 0;
   std::string message;

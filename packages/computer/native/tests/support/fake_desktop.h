@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -28,12 +29,16 @@ class FakeImage final : public CapturedImage {
   std::uint64_t row_bytes = 0;
   std::uint64_t bits = 32;
   std::optional<std::vector<std::uint8_t>> data;
+  bool out_of_memory = false;  // copying the data throws std::bad_alloc
 
   std::uint64_t width() const override { return image_width; }
   std::uint64_t height() const override { return image_height; }
   std::uint64_t bytes_per_row() const override { return row_bytes; }
   std::uint64_t bits_per_pixel() const override { return bits; }
-  std::optional<std::vector<std::uint8_t>> copy_data() const override { return data; }
+  std::optional<std::vector<std::uint8_t>> copy_data() const override {
+    if (out_of_memory) throw std::bad_alloc();
+    return data;
+  }
 };
 
 class FakeDesktop final : public Desktop {
