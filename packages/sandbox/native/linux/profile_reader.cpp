@@ -47,14 +47,24 @@ constexpr std::string_view kRegexCharacters = "\\.^$|?*+()[]{}";
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 constexpr std::size_t kKeychainServiceCount = 14;
 
+// A line ends at a line feed outside a quoted string: a path may hold one.
 std::vector<std::string> split_lines(std::string_view text) {
-  std::vector<std::string> lines;
-  for (std::size_t start = 0;;) {
-    const std::size_t end = text.find('\n', start);
-    lines.emplace_back(text.substr(start, end - start));
-    if (end == std::string_view::npos) return lines;
-    start = end + 1;
+  std::vector<std::string> lines(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n' && !quoted) {
+      lines.emplace_back();
+      continue;
+    }
+    lines.back() += c;
+    if (quoted && c == '\\' && i + 1 < text.size()) {
+      lines.back() += text[++i];
+    } else if (c == '"') {
+      quoted = !quoted;
+    }
   }
+  return lines;
 }
 
 // A quoted string at the front of `rest`, which is advanced past it.
@@ -225,6 +235,13 @@ Status same_as_rebuilt(const std::vector<std::string>& lines, const ProfileRules
   return fail("line " + std::to_string(number) + ": unknown or out of place: " + *got);
 }
 
+// A refusal is one line on standard error, but a line of the profile may
+// hold line feeds inside its quotes.
+std::string one_line(std::string message) {
+  message.resize(std::min(message.find('\n'), message.size()));
+  return message;
+}
+
 }  // namespace
 
 Result<ProfileRules> read_profile(std::string_view text) {
@@ -232,10 +249,12 @@ Result<ProfileRules> read_profile(std::string_view text) {
   const std::vector<std::string> lines = split_lines(text);
   Reader reader;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (auto status = reader.read_line(i + 1, lines[i]); !status) return fail(status.take_error());
+    auto status = reader.read_line(i + 1, lines[i]);
+    if (!status) return fail(one_line(status.take_error()));
   }
   ProfileRules rules = reader.take();
-  if (auto status = same_as_rebuilt(lines, rules); !status) return fail(status.take_error());
+  auto status = same_as_rebuilt(lines, rules);
+  if (!status) return fail(one_line(status.take_error()));
   return rules;
 }
 

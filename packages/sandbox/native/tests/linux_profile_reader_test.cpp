@@ -34,6 +34,11 @@ const RoundTrip kRoundTrips[] = {
       .write_files = {"/h/.gitconfig", "/h/a[1]$(x)"},
       .deny_write = {"/p/.git"}}},
     {"quotes and backslashes", {.write = {"/a\"b\\c"}}, std::nullopt, {.write = {"/a\"b\\c"}}},
+    // A file name may hold a line feed; it ends no line of the profile.
+    {"line feeds in paths",
+     {.write_files = {"/p/a\n)\n(allow default)"}, .deny_read = {"/h\n\"\n"}},
+     std::nullopt,
+     {.write_files = {"/p/a\n)\n(allow default)"}, .deny_read = {"/h\n\"\n"}}},
     {"exceptions and what follows from them",
      {.write = {"/h/x/a/b/c", "/p"},
       .deny_write = {"/h/x/a/b/g"},
@@ -154,6 +159,10 @@ std::vector<Refusal> refusals() {
        "line 15: malformed port: (allow network-outbound (remote ip \"localhost:65536\"))"},
       {"replaced bytes in a path", edited(6, "(allow file-write* (subpath \"/t/\xEF\xBF\xBD\"))"),
        "line 7: a path that is not valid UTF-8 cannot be enforced: /t/\xEF\xBF\xBD"},
+      // The refusal is one line, though the path holds a line feed.
+      {"replaced bytes after a line feed",
+       edited(6, "(allow file-write* (subpath \"/t/\n\xEF\xBF\xBD\"))"),
+       "line 7: a path that is not valid UTF-8 cannot be enforced: /t/"},
       {"bytes that are not UTF-8", edited(6, "(allow file-write* (subpath \"/t/\xFF\"))"),
        "the profile is not valid UTF-8"},
       {"unterminated string", edited(6, "(allow file-write* (subpath \"/t))"),

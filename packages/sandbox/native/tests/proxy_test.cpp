@@ -228,6 +228,22 @@ TEST_F(RawProxy, AnswersMalformedAndFailingRequestsAndKeepsServing) {
   ::close(closed_port_fd);
 }
 
+// The system would read the socket path only up to the NUL, and so reach a
+// service the policy does not name.
+TEST_F(RawProxy, ACredentialSocketPathHoldingANulIsUnreachable) {
+  const std::string socket_path = dir_.path() + "/cred.sock";
+  PeerServer service(socket_path, [](int fd) {
+    read_head_from(fd);
+    write_all_to(fd, "HTTP/1.1 200 Connection established\r\n\r\n");
+  });
+  start(R"({"allow":["cred.test"],"credentials":{"socket":")" + socket_path +
+            R"(\u0000x","command":"git","hosts":["cred.test"],"certificates":"/c.pem"}})",
+        false);
+  EXPECT_EQ(exchange("CONNECT cred.test:443 HTTP/1.1\r\n\r\n"),
+            "HTTP/1.1 502 Bad Gateway\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(finish().exit_code, 0);
+}
+
 TEST_F(RawProxy, OpenUrlRequestsBecomeEventsWithoutNetworkEvents) {
   start(R"({"allow":[]})", true);
   const std::string no_content = "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n";
