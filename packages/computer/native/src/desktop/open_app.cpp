@@ -15,86 +15,67 @@ extern char** environ;
 namespace kestrum::computer {
 namespace {
 
-// The server ignores SIGPIPE and its threads may block signals; the open
-// program starts with the ordinary dispositions and an empty mask instead.
-class SpawnAttributes {
+// How the open program starts, owned for one spawn. The server ignores
+// SIGPIPE and its threads may block signals; the program starts with the
+// ordinary dispositions and an empty mask instead. It reads nothing of the
+// agent's requests and writes nothing into the answer frames: its standard
+// input is /dev/null and its standard output goes to the server's standard
+// error, where its messages stay visible in the log.
+class SpawnSetup {
  public:
-  SpawnAttributes() : initialized_(posix_spawnattr_init(&attributes_) == 0) {
-    if (!initialized_) {
-      error_ = ENOMEM;  // the only way initialising can fail
-      return;
-    }
+  SpawnSetup()
+      : attributes_ready_(posix_spawnattr_init(&attributes_) == 0),
+        actions_ready_(posix_spawn_file_actions_init(&actions_) == 0) {
+    // Running out of memory is the only way initialising can fail.
+    error_ = attributes_ready_ && actions_ready_ ? 0 : ENOMEM;
     sigset_t none;
     sigset_t pipe;
     sigemptyset(&none);
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
-    error_ = posix_spawnattr_setsigmask(&attributes_, &none);
+    if (error_ == 0) error_ = posix_spawnattr_setsigmask(&attributes_, &none);
     if (error_ == 0) error_ = posix_spawnattr_setsigdefault(&attributes_, &pipe);
     if (error_ == 0) {
       error_ =
           posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     }
-  }
-  ~SpawnAttributes() {
-    if (initialized_) posix_spawnattr_destroy(&attributes_);
-  }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-
-  int error() const { return error_; }
-  const posix_spawnattr_t* get() const { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_;
-  bool initialized_ = false;
-  int error_ = 0;
-};
-
-// The open program reads nothing of the agent's requests and writes nothing
-// into the answer frames: its standard input is /dev/null and its standard
-// output goes to the server's standard error, where its messages stay
-// visible in the log.
-class SpawnStreams {
- public:
-  SpawnStreams() : initialized_(posix_spawn_file_actions_init(&actions_) == 0) {
-    if (!initialized_) {
-      error_ = ENOMEM;
-      return;
+    if (error_ == 0) {
+      error_ = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     }
-    error_ = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (error_ == 0)
       error_ = posix_spawn_file_actions_adddup2(&actions_, STDERR_FILENO, STDOUT_FILENO);
   }
-  ~SpawnStreams() {
-    if (initialized_) posix_spawn_file_actions_destroy(&actions_);
+  ~SpawnSetup() {
+    if (attributes_ready_) posix_spawnattr_destroy(&attributes_);
+    if (actions_ready_) posix_spawn_file_actions_destroy(&actions_);
   }
-  SpawnStreams(const SpawnStreams&) = delete;
-  SpawnStreams& operator=(const SpawnStreams&) = delete;
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
 
   int error() const { return error_; }
-  const posix_spawn_file_actions_t* get() const { return &actions_; }
+  const posix_spawnattr_t* attributes() const { return &attributes_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
 
  private:
+  posix_spawnattr_t attributes_;
   posix_spawn_file_actions_t actions_;
-  bool initialized_ = false;
+  bool attributes_ready_ = false;
+  bool actions_ready_ = false;
   int error_ = 0;
 };
 
 // True when the program exited with status 0; the error is the system's
 // text for a start or wait that failed.
 Result<bool> run_to_end(const std::string& program, const std::string& app) {
-  const SpawnAttributes attributes;
-  if (attributes.error() != 0) return fail(system_error_text(attributes.error()));
-  const SpawnStreams streams;
-  if (streams.error() != 0) return fail(system_error_text(streams.error()));
+  const SpawnSetup setup;
+  if (setup.error() != 0) return fail(system_error_text(setup.error()));
   std::string arg0 = program;
   std::string flag = "-b";
   std::string identifier = app;
   char* const argv[] = {arg0.data(), flag.data(), identifier.data(), nullptr};
   pid_t child = -1;
   const int spawned =
-      posix_spawn(&child, program.c_str(), streams.get(), attributes.get(), argv, environ);
+      posix_spawn(&child, program.c_str(), setup.actions(), setup.attributes(), argv, environ);
   if (spawned != 0) return fail(system_error_text(spawned));
   int status = 0;
   while (waitpid(child, &status, 0) == -1) {
