@@ -1,5 +1,7 @@
 #include "json/scan.h"
 
+#include <fast_float/fast_float.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -164,7 +166,11 @@ class NumberScan {
       return node;
     }
     const char* first = node.text.data();
-    const auto parsed = std::from_chars(first, first + node.text.size(), node.floating);
+    // Not std::from_chars: Apple's C++ library has none for doubles. Both
+    // round correctly, so they agree bit for bit.
+    const auto parsed = fast_float::from_chars(first, first + node.text.size(), node.floating);
+    // Out of range is infinity or zero, or (in some versions) an error
+    // code with the value left alone; the magnitude then says which.
     const bool overflow = parsed.ec == std::errc::result_out_of_range ? magnitude(node.text) > 0
                                                                       : std::isinf(node.floating);
     if (overflow) return fail_with(at_.consumed(Syntax::kNumberOutOfRange));

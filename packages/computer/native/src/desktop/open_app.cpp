@@ -15,6 +15,17 @@ extern char** environ;
 namespace kestrum::computer {
 namespace {
 
+#if defined(__APPLE__)
+// The server's other threads open descriptors at any time, and on Apple a
+// descriptor is marked close-on-exec only just after it is made: in that
+// gap a spawn would carry it into the open program. So only the three
+// standard descriptors pass, whatever their flags.
+constexpr short kSpawnFlags =
+    POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_CLOEXEC_DEFAULT;
+#else
+constexpr short kSpawnFlags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#endif
+
 // How the open program starts, owned for one spawn. The server ignores
 // SIGPIPE and its threads may block signals; the program starts with the
 // ordinary dispositions and an empty mask instead. It reads nothing of the
@@ -35,15 +46,15 @@ class SpawnSetup {
     sigaddset(&pipe, SIGPIPE);
     if (error_ == 0) error_ = posix_spawnattr_setsigmask(&attributes_, &none);
     if (error_ == 0) error_ = posix_spawnattr_setsigdefault(&attributes_, &pipe);
-    if (error_ == 0) {
-      error_ =
-          posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
+    if (error_ == 0) error_ = posix_spawnattr_setflags(&attributes_, kSpawnFlags);
     if (error_ == 0) {
       error_ = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     }
     if (error_ == 0)
       error_ = posix_spawn_file_actions_adddup2(&actions_, STDERR_FILENO, STDOUT_FILENO);
+#if defined(__APPLE__)
+    if (error_ == 0) error_ = posix_spawn_file_actions_addinherit_np(&actions_, STDERR_FILENO);
+#endif
   }
   ~SpawnSetup() {
     if (attributes_ready_) posix_spawnattr_destroy(&attributes_);

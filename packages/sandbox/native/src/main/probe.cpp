@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/descriptors.h"
 #include "base/system_error.h"
 #include "base/unique_fd.h"
 #include "base/utf8.h"
@@ -52,9 +53,10 @@ Result<UniqueFd> make_layout(const std::string& folder) {
 // back through a close-on-exec pipe.
 Result<int> run_child(const std::string& exe, const std::string& folder,
                       const std::string& policy) {
-  int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return fail(last_system_error_text());
-  UniqueFd read_end(pipe_fds[0]), write_end(pipe_fds[1]);
+  auto ends = cloexec_pipe();
+  if (!ends) return fail(system_error_text(ends.error()));
+  UniqueFd read_end = std::move(ends->read);
+  UniqueFd write_end = std::move(ends->write);
   const std::string script(kProbeScript);
   const char* argv[] = {exe.c_str(), "run", "--policy",     policy.c_str(), "--",
                         "/bin/sh",   "-c",  script.c_str(), nullptr};

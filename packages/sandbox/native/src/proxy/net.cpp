@@ -12,6 +12,7 @@
 #include <tuple>
 #include <utility>
 
+#include "base/descriptors.h"
 #include "base/system_error.h"
 
 namespace kestrum::sandbox {
@@ -22,11 +23,11 @@ struct AddrInfoDeleter {
 };
 
 Result<ProxyStream> connect_one(const addrinfo& address) {
-  UniqueFd fd(::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol));
-  if (!fd) return fail(last_system_error_text());
-  if (::connect(fd.get(), address.ai_addr, address.ai_addrlen) != 0)
+  auto fd = cloexec_socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+  if (!fd) return fail(system_error_text(fd.error()));
+  if (::connect(fd->get(), address.ai_addr, address.ai_addrlen) != 0)
     return fail(last_system_error_text());
-  return ProxyStream(std::move(fd), ProxyStream::Kind::tcp);
+  return ProxyStream(std::move(*fd), ProxyStream::Kind::tcp);
 }
 
 // "[v6]:port" with a numeric IPv6 literal between the brackets. Anything

@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 
+#include "base/descriptors.h"
 #include "base/unique_fd.h"
 #include "proxy/threads.h"
 
@@ -33,9 +34,10 @@ ssize_t splice_retrying(int in, int out, std::size_t length) {
 
 // False when no pipe could be made and nothing was moved.
 bool copy_through_pipe(ProxyStream& from, ProxyStream& to) {
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
-  const UniqueFd pipe_read(ends[0]), pipe_write(ends[1]);
+  auto pipe = cloexec_pipe();
+  if (!pipe) return false;
+  const UniqueFd pipe_read = std::move(pipe->read);
+  const UniqueFd pipe_write = std::move(pipe->write);
   while (true) {
     const ssize_t chunk = splice_retrying(from.fd(), pipe_write.get(), kRelayChunk);
     if (chunk <= 0) return true;

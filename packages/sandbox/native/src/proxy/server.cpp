@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/descriptors.h"
 #include "base/system_error.h"
 #include "policy/path.h"
 #include "proxy/head.h"
@@ -37,12 +38,12 @@ Result<ProxyStream> connect_credential_service(const std::string& path) {
   if (holds_nul(path)) return fail(std::string(kNulInPath));
   if (path.size() >= sizeof address.sun_path) return fail("the socket path is too long");
   std::memcpy(address.sun_path, path.data(), path.size());
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd) return fail(last_system_error_text());
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  auto fd = cloexec_socket(AF_UNIX, SOCK_STREAM, 0);
+  if (!fd) return fail(system_error_text(fd.error()));
+  if (::connect(fd->get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return fail(last_system_error_text());
   }
-  return ProxyStream(std::move(fd), ProxyStream::Kind::unix_domain);
+  return ProxyStream(std::move(*fd), ProxyStream::Kind::unix_domain);
 }
 
 void serve_through_credentials(const Credentials& credentials, const ProxyRequest& request,
@@ -145,8 +146,9 @@ sigset_t forwarded_set() {
 }  // namespace
 
 Result<std::pair<UniqueFd, std::uint16_t>> bind_loopback_listener() {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd) return fail(last_system_error_text());
+  auto made = cloexec_socket(AF_INET, SOCK_STREAM, 0);
+  if (!made) return fail(system_error_text(made.error()));
+  UniqueFd fd = std::move(*made);
   const int on = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address = {};
@@ -189,17 +191,17 @@ void handle_connection(const ProxyState& state, ProxyStream client) {
 
 void accept_loop(std::shared_ptr<const ProxyState> state, UniqueFd listener) {
   while (true) {
-    const int fd = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
+    auto fd = cloexec_accept(listener.get());
+    if (!fd) {
       // Out of descriptors or memory: accepting again at once would spin;
       // a short pause lets finished connections give theirs back.
-      if (transient_accept_failure(errno)) {
+      if (transient_accept_failure(fd.error())) {
         const timespec pause = {0, 10'000'000};
         ::nanosleep(&pause, nullptr);
       }
       continue;
     }
-    ProxyStream client(UniqueFd(fd), ProxyStream::Kind::tcp);
+    ProxyStream client(std::move(*fd), ProxyStream::Kind::tcp);
     // When no thread can be started the connection is closed unserved; the
     // loop goes on serving the others.
     (void)spawn_detached([state, client = std::move(client)]() mutable {
