@@ -37,6 +37,14 @@ typedef struct __CGEventSource* CGEventSourceRef;
 typedef struct __CGEventTapProxy* CGEventTapProxy;
 typedef uint16_t CGKeyCode;
 typedef uint64_t CGEventFlags;
+// The modifier bits of CGEventFlags; the type stays a plain 64-bit integer
+// so that masks combine with | as they do with the system's headers.
+enum : CGEventFlags {
+  kCGEventFlagMaskShift = 0x00020000,
+  kCGEventFlagMaskControl = 0x00040000,
+  kCGEventFlagMaskAlternate = 0x00080000,
+  kCGEventFlagMaskCommand = 0x00100000,
+};
 typedef uint64_t CGEventMask;
 
 enum CGEventType : uint32_t {

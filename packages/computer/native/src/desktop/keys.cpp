@@ -21,17 +21,6 @@ constexpr ModifierName kModifierNames[] = {
     {"shift", &Modifiers::shift},
 };
 
-struct ModifierMask {
-  bool Modifiers::*flag;
-  std::uint64_t mask;
-};
-constexpr ModifierMask kModifierMasks[] = {
-    {&Modifiers::command, 0x100000},  // kCGEventFlagMaskCommand
-    {&Modifiers::control, 0x40000},   // kCGEventFlagMaskControl
-    {&Modifiers::option, 0x80000},    // kCGEventFlagMaskAlternate
-    {&Modifiers::shift, 0x20000},     // kCGEventFlagMaskShift
-};
-
 struct NamedKeyName {
   std::string_view name;
   NamedKey key;
@@ -50,32 +39,6 @@ constexpr NamedKeyName kNamedKeyNames[] = {
     {"pagedown", NamedKey::kPageDown},
 };
 
-// The ANSI-layout codes; a character key outside this table has no code.
-struct CharacterCode {
-  char character;
-  std::uint16_t code;
-};
-constexpr CharacterCode kCharacterCodes[] = {
-    {'a', 0},   {'s', 1},  {'d', 2},  {'f', 3},  {'h', 4},  {'g', 5},   {'z', 6},  {'x', 7},
-    {'c', 8},   {'v', 9},  {'b', 11}, {'q', 12}, {'w', 13}, {'e', 14},  {'r', 15}, {'y', 16},
-    {'t', 17},  {'1', 18}, {'2', 19}, {'3', 20}, {'4', 21}, {'6', 22},  {'5', 23}, {'=', 24},
-    {'9', 25},  {'7', 26}, {'-', 27}, {'8', 28}, {'0', 29}, {']', 30},  {'o', 31}, {'u', 32},
-    {'[', 33},  {'i', 34}, {'p', 35}, {'l', 37}, {'j', 38}, {'\'', 39}, {'k', 40}, {';', 41},
-    {'\\', 42}, {',', 43}, {'/', 44}, {'n', 45}, {'m', 46}, {'.', 47},  {'`', 50},
-};
-
-struct NamedKeyCode {
-  NamedKey key;
-  std::uint16_t code;
-};
-constexpr NamedKeyCode kNamedKeyCodes[] = {
-    {NamedKey::kReturn, 36},    {NamedKey::kTab, 48},    {NamedKey::kSpace, 49},
-    {NamedKey::kBackspace, 51}, {NamedKey::kEscape, 53}, {NamedKey::kForwardDelete, 117},
-    {NamedKey::kHome, 115},     {NamedKey::kEnd, 119},   {NamedKey::kPageUp, 116},
-    {NamedKey::kPageDown, 121}, {NamedKey::kLeft, 123},  {NamedKey::kRight, 124},
-    {NamedKey::kDown, 125},     {NamedKey::kUp, 126},
-};
-
 constexpr bool every_named_key_has_a_code() {
   for (std::size_t key = 0; key <= static_cast<std::size_t>(NamedKey::kPageDown); ++key) {
     bool found = false;
@@ -87,10 +50,6 @@ constexpr bool every_named_key_has_a_code() {
   return true;
 }
 static_assert(every_named_key_has_a_code());
-
-// F1 to F12 in order.
-constexpr std::uint16_t kFunctionKeyCodes[] = {122, 120, 99,  118, 96,  97,
-                                               98,  100, 101, 109, 103, 111};
 
 std::optional<bool Modifiers::*> modifier_named(std::string_view piece) {
   for (const ModifierName& entry : kModifierNames) {
