@@ -11,6 +11,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/descriptors.h"
+
 extern char** environ;
 
 namespace kestrum::testing {
@@ -23,26 +25,35 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
-// Closes every descriptor above 2 but the sorted `keep`. Runs between fork
-// and exec, so only system calls.
-void close_all_but(const std::vector<int>& keep) {
-  unsigned int from = 3;
+// Closes the descriptors from `first` to `last`. Runs between fork and exec,
+// so only system calls.
+void close_between(int first, int last) {
+#if defined(__linux__)
+  ::close_range(static_cast<unsigned int>(first), static_cast<unsigned int>(last), 0);
+#else
+  for (int fd = first; fd <= last; ++fd) ::close(fd);
+#endif
+}
+
+// Closes every descriptor above 2 but the sorted `keep`; `open_max` is the
+// descriptor limit, read before the fork.
+void close_all_but(const std::vector<int>& keep, int open_max) {
+  int from = 3;
   for (int fd : keep) {
-    if (fd < static_cast<int>(from)) continue;
-    if (static_cast<unsigned int>(fd) > from)
-      ::close_range(from, static_cast<unsigned int>(fd) - 1, 0);
-    from = static_cast<unsigned int>(fd) + 1;
+    if (fd < from) continue;
+    if (fd > from) close_between(from, fd - 1);
+    from = fd + 1;
   }
-  ::close_range(from, UINT_MAX, 0);
+  close_between(from, open_max - 1);
 }
 
 }  // namespace
 
 Pipe::Pipe() {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  read_end.reset(fds[0]);
-  write_end.reset(fds[1]);
+  auto ends = cloexec_pipe();
+  if (!ends) throw std::runtime_error("pipe failed");
+  read_end = std::move(ends->read);
+  write_end = std::move(ends->write);
 }
 
 Child::Child(const ChildOptions& options) {
@@ -60,6 +71,8 @@ Child::Child(const ChildOptions& options) {
   std::vector<int> keep;
   for (auto [child_fd, parent_fd] : options.inherit) keep.push_back(child_fd);
   std::sort(keep.begin(), keep.end());
+  const long limit = ::sysconf(_SC_OPEN_MAX);
+  const int open_max = limit > 0 && limit < INT_MAX ? static_cast<int>(limit) : INT_MAX;
 
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -75,7 +88,7 @@ Child::Child(const ChildOptions& options) {
       else
         ::dup2(parent_fd, child_fd);
     }
-    close_all_but(keep);
+    close_all_but(keep, open_max);
     if (options.close_stdin) ::close(0);
     if (options.close_stdout) ::close(1);
     ::execve(argv_pointers[0], argv_pointers.data(), env_pointers.data());

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -50,6 +51,11 @@ bool wait_for_file(const std::string& path) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   return false;
+}
+
+std::string bin_dir() {
+  if (const char* bin = std::getenv("KESTRUM_BIN")) return bin;
+  return KESTRUM_BUILD_BIN_DIR;
 }
 
 }  // namespace kestrum::testing

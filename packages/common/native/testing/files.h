@@ -30,4 +30,8 @@ std::string read_file(const std::string& path);
 // True once `path` exists; false after about ten seconds without it.
 bool wait_for_file(const std::string& path);
 
+// The folder holding the built programs: $KESTRUM_BIN when set, else the
+// build's own bin folder.
+std::string bin_dir();
+
 }  // namespace kestrum::testing

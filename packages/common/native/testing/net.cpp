@@ -5,11 +5,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "base/descriptors.h"
+
 namespace kestrum::testing {
 
 int connect_loopback(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
+  auto socket = cloexec_socket(AF_INET, SOCK_STREAM, 0);
+  if (!socket) return -1;
+  const int fd = socket->release();
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -56,7 +56,7 @@ TEST(Child, GivesOnlyTheStandardStreamsAndWhatItIsToldToInherit) {
   const int leaked = ::open("/dev/null", O_RDONLY);
   ASSERT_GE(leaked, 0);
   Pipe events;
-  ChildOptions options = command({"/bin/ls", "/proc/self/fd"});
+  ChildOptions options = command({"/bin/ls", "/dev/fd/"});
   options.inherit = {{7, events.write_end.get()}};
   Child child(options);
   child.close_input();

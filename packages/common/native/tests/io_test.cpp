@@ -15,6 +15,8 @@
 #include <string>
 #include <thread>
 
+#include "base/descriptors.h"
+
 namespace kestrum {
 namespace {
 
@@ -53,10 +55,9 @@ TEST(WriteAll, DeliversEveryByteThroughPartialWrites) {
   ASSERT_EQ(::sigaction(SIGUSR1, &quiet, &previous), 0);
   const pthread_t writer = ::pthread_self();
   for (const auto& c : cases) {
-    int fds[2];
-    ASSERT_EQ(c.socket ? ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds)
-                       : ::pipe2(fds, O_CLOEXEC),
-              0);
+    auto ends = c.socket ? cloexec_socket_pair() : cloexec_pipe();
+    ASSERT_TRUE(ends.ok());
+    const int fds[2] = {ends->read.release(), ends->write.release()};
     std::string got;
     std::thread reader([&] { got = drain_slowly(fds[0]); });
     std::atomic<bool> done{false};
@@ -81,8 +82,9 @@ TEST(WriteAll, DeliversEveryByteThroughPartialWrites) {
 TEST(WriteAll, ReportsARefusingDescriptorWithItsErrno) {
   // A peer that has gone must come back as a value, not as SIGPIPE.
   const auto previous = std::signal(SIGPIPE, SIG_DFL);
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  auto ends = cloexec_socket_pair();
+  ASSERT_TRUE(ends.ok());
+  const int fds[2] = {ends->read.release(), ends->write.release()};
   ::close(fds[0]);
   errno = 0;
   EXPECT_FALSE(send_all(fds[1], "to nobody"));

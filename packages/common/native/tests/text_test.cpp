@@ -1,8 +1,8 @@
 #include "json/text.h"
 
+#include <fast_float/fast_float.h>
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -42,7 +42,7 @@ TEST(FormatFloat, ReadsBackAsTheSameDouble) {
                            1e-300, 4.9e-320, 123456789.0123};
   const auto read_back = [](const std::string& text) {
     double value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
+    fast_float::from_chars(text.data(), text.data() + text.size(), value);
     return value;
   };
   for (double value : values) {

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/files.h"
+
 extern char** environ;
 
 namespace kestrum::computer {
@@ -23,11 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string tool_binary() {
-  if (const char* bin = std::getenv("KESTRUM_BIN"))
-    return std::string(bin) + "/kestrum-capture-png";
-  return fs::read_symlink("/proc/self/exe").parent_path() / "kestrum-capture-png";
-}
+std::string tool_binary() { return kestrum::testing::bin_dir() + "/kestrum-capture-png"; }
 
 std::string le32(std::size_t value) {
   std::string bytes;

@@ -1,4 +1,4 @@
-#include "serve/line_reader.h"
+#include "desktop/line_reader.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -6,13 +6,16 @@
 
 #include <thread>
 
+#include "base/descriptors.h"
+
 namespace kestrum::computer {
 namespace {
 
 // All lines of `input`, fed through a pipe in pieces of `chunk` bytes.
 std::vector<std::string> lines_of(const std::string& input, std::size_t chunk) {
-  int fds[2];
-  EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  auto ends = cloexec_pipe();
+  EXPECT_TRUE(ends.ok());
+  const int fds[2] = {ends->read.release(), ends->write.release()};
   std::thread writer([&] {
     for (std::size_t at = 0; at < input.size(); at += chunk) {
       const std::string piece = input.substr(at, chunk);

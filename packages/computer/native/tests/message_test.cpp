@@ -7,14 +7,15 @@
 
 #include <csignal>
 
+#include "support/nonblocking_pipe.h"
+
 namespace kestrum::computer {
 namespace {
 
 class Pipe {
  public:
   Pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
+    const auto fds = testing::nonblocking_pipe();
     read_ = fds[0];
     write_ = fds[1];
   }

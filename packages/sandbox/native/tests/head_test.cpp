@@ -5,6 +5,8 @@
 
 #include <thread>
 
+#include "base/descriptors.h"
+
 namespace kestrum::sandbox {
 namespace {
 
@@ -94,11 +96,11 @@ TEST(TakeHead, AppliesTheTerminatorAndLimitRules) {
 }
 
 TEST(ReadHead, ReadsFromARealSocketAndReportsEndOfStream) {
-  int pair[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-  ProxyStream reader{UniqueFd(pair[0]), ProxyStream::Kind::unix_domain};
+  auto pair = cloexec_socket_pair();
+  ASSERT_TRUE(pair.ok());
+  ProxyStream reader{std::move(pair->read), ProxyStream::Kind::unix_domain};
   {
-    ProxyStream writer{UniqueFd(pair[1]), ProxyStream::Kind::unix_domain};
+    ProxyStream writer{std::move(pair->write), ProxyStream::Kind::unix_domain};
     std::thread sender([&] {
       // Dribbles the head a byte at a time so the terminator straddles reads.
       for (char c : std::string("CONNECT a:1 HTTP/1.1\r\n\r\nTLS")) {
@@ -113,11 +115,11 @@ TEST(ReadHead, ReadsFromARealSocketAndReportsEndOfStream) {
   // Reads stop at the terminator, so later bytes may or may not be in rest.
   EXPECT_TRUE(std::string("TLS").starts_with(head->rest));
 
-  int pair2[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair2), 0);
-  ProxyStream cut{UniqueFd(pair2[0]), ProxyStream::Kind::unix_domain};
+  auto pair2 = cloexec_socket_pair();
+  ASSERT_TRUE(pair2.ok());
+  ProxyStream cut{std::move(pair2->read), ProxyStream::Kind::unix_domain};
   {
-    ProxyStream writer{UniqueFd(pair2[1]), ProxyStream::Kind::unix_domain};
+    ProxyStream writer{std::move(pair2->write), ProxyStream::Kind::unix_domain};
     ASSERT_TRUE(writer.write_all("GET http://a/ HTTP/1.1\r\n").ok());
   }
   auto failed = read_head(cut);

@@ -22,13 +22,13 @@ std::string policy_with(const Changes& changes) {
                      {"denyRead", "[]"},
                      {"denyEnv", "[]"},
                      {"network", "{\"allow\":[]}"}};
-  for (const auto& [key, value] : changes) {
-    auto found =
-        std::find_if(members.begin(), members.end(), [&](const auto& m) { return m.first == key; });
+  for (const auto& change : changes) {
+    auto found = std::find_if(members.begin(), members.end(),
+                              [&](const auto& m) { return m.first == change.first; });
     if (found != members.end()) {
-      found->second = value;
+      found->second = change.second;
     } else {
-      members.emplace_back(key, value);
+      members.push_back(change);
     }
   }
   std::string text = "{";

@@ -12,7 +12,6 @@
 
 #include "testing/child.h"
 #include "testing/files.h"
-#include "testing/procfs.h"
 
 namespace kestrum::testing {
 

@@ -9,10 +9,21 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/descriptors.h"
+
 namespace kestrum::testing {
+namespace {
+
+int listening_socket(int domain) {
+  auto made = cloexec_socket(domain, SOCK_STREAM, 0);
+  if (!made) throw std::runtime_error("socket failed");
+  return made->release();
+}
+
+}  // namespace
 
 PeerServer::PeerServer(Handler handler) : handler_(std::move(handler)) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listener_ = listening_socket(AF_INET);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -26,7 +37,7 @@ PeerServer::PeerServer(Handler handler) : handler_(std::move(handler)) {
 }
 
 PeerServer::PeerServer(const std::string& path, Handler handler) : handler_(std::move(handler)) {
-  listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listener_ = listening_socket(AF_UNIX);
   sockaddr_un address = {};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -40,7 +51,8 @@ void PeerServer::start() {
   ::listen(listener_, 256);
   acceptor_ = std::thread([this] {
     while (true) {
-      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      auto accepted = cloexec_accept(listener_);
+      const int fd = accepted ? accepted->release() : -1;
       if (stopping_) {
         if (fd >= 0) ::close(fd);
         return;

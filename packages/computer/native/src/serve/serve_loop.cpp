@@ -6,10 +6,10 @@
 #include <stdexcept>
 
 #include "base/utf8.h"
+#include "desktop/line_reader.h"
 #include "desktop/white_space.h"
 #include "serve/dispatch.h"
 #include "serve/exit.h"
-#include "serve/line_reader.h"
 #include "serve/outcome.h"
 #include "serve/request.h"
 

@@ -1,8 +1,11 @@
 #include "sim/tap_channel.h"
 
-#include <fstream>
+#include <fcntl.h>
+
 #include <thread>
 
+#include "base/unique_fd.h"
+#include "desktop/line_reader.h"
 #include "desktop/white_space.h"
 
 namespace kestrum::computer::sim {
@@ -31,14 +34,22 @@ class QueuedEvent final : public TapEvent {
   InputEvent event_;
 };
 
+// Plain reads, not a stream: a C++ library may fill a stream's whole buffer
+// before handing out a line (libc++ does), and the person's events would
+// then wait for later ones.
 void read_input(const std::string& path, TapChannel& channel) {
   // Opening a FIFO waits here, off the run loop, until a writer comes.
-  std::ifstream input(path, std::ios::binary);
+  const UniqueFd input(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!input) scene_fault("cannot read the input " + path);
-  std::string line;
-  while (std::getline(input, line)) {
-    if (trim_unicode_white_space(line).empty()) continue;
-    auto event = parse_input_event(line);
+  LineReader reader(input.get());
+  for (;;) {
+    auto line = reader.next();
+    if (!line) scene_fault("cannot read the input " + path + ": " + line.error());
+    if (!*line) return;
+    std::string& text = **line;
+    strip_line_end(text);
+    if (trim_unicode_white_space(text).empty()) continue;
+    auto event = parse_input_event(text);
     if (!event) scene_fault("input " + path + ": " + event.error());
     channel.push(*event);
   }

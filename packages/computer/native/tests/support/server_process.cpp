@@ -58,7 +58,7 @@ kestrum::testing::ChildOptions child_options(const ServerOptions& options) {
 
 }  // namespace
 
-std::string computer_binary() { return bin_dir() + "/kestrum-computer"; }
+std::string computer_binary() { return bin_dir() + "/" KESTRUM_COMPUTER_UNDER_TEST; }
 
 ServerProcess::ServerProcess(const ServerOptions& options) : child_(child_options(options)) {}
 

@@ -12,15 +12,12 @@
 
 #include "testing/child.h"
 #include "testing/files.h"
-#include "testing/procfs.h"
 
 namespace kestrum::computer::testing {
 
 using kestrum::testing::bin_dir;
-using kestrum::testing::open_descriptors;
 using kestrum::testing::read_file;
 using kestrum::testing::replace_file;
-using kestrum::testing::status_kib;
 using kestrum::testing::TempDir;
 
 struct Frame {

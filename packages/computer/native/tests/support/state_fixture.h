@@ -13,6 +13,7 @@
 
 #include "serve/state.h"
 #include "support/fake_desktop.h"
+#include "support/nonblocking_pipe.h"
 
 namespace kestrum::computer::testing {
 
@@ -52,11 +53,7 @@ class StateFixture {
   }
 
  private:
-  static std::array<int, 2> make_pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
-    return {fds[0], fds[1]};
-  }
+  static std::array<int, 2> make_pipe() { return nonblocking_pipe(); }
 
   std::array<int, 2> output_;
 

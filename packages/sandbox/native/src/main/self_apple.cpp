@@ -1,4 +1,3 @@
-#if defined(__APPLE__)
 #include <mach-o/dyld.h>
 #include <unistd.h>
 
@@ -28,4 +27,3 @@ std::optional<std::string> user_temp_dir() {
 }
 
 }  // namespace kestrum::sandbox
-#endif

@@ -1,4 +1,3 @@
-#if !defined(__APPLE__)
 #include <limits.h>
 #include <unistd.h>
 
@@ -19,4 +18,3 @@ Result<std::string> own_executable_path() {
 std::optional<std::string> user_temp_dir() { return std::nullopt; }
 
 }  // namespace kestrum::sandbox
-#endif

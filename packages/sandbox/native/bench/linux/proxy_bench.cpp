@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "base/io.h"
+#include "testing/linux/procfs.h"
 #include "testing/net.h"
-#include "testing/procfs.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "serve/line_reader.h"
+#include "desktop/line_reader.h"
 
 #include <unistd.h>
 

@@ -24,6 +24,7 @@
 
 #include "process.h"
 #include "servers.h"
+#include "testing/linux/procfs.h"
 
 namespace kestrum::testing {
 namespace {

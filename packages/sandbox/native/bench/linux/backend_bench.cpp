@@ -21,7 +21,8 @@
 
 #include "policy/policy.h"
 #include "policy/profile.h"
-#include "testing/procfs.h"
+#include "testing/files.h"
+#include "testing/linux/procfs.h"
 
 extern char** environ;
 

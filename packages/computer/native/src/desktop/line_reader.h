@@ -1,6 +1,7 @@
-// Request lines from a descriptor, read through a buffer: bytes of later
-// lines may already be in memory, but a line is handed out only once its
-// line feed (or the end of input) has arrived.
+// Lines from a descriptor (the agent's requests, the simulated person's
+// input), read through a buffer: bytes of later lines may already be in
+// memory, but a line is handed out only once its line feed (or the end of
+// input) has arrived.
 #pragma once
 
 #include <optional>

@@ -1,6 +1,7 @@
+#include "linux/profile_reader.h"
+
 #include <gtest/gtest.h>
 
-#include "linux/profile_reader.h"
 #include "policy/policy.h"
 #include "policy/profile.h"
 

@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "support/server_process.h"
+#include "testing/linux/procfs.h"
 
 namespace kestrum::computer::testing {
 namespace {
+
+using kestrum::testing::open_descriptors;
+using kestrum::testing::status_kib;
 
 const std::vector<std::string> kServeArgs = {"serve", "--own-pid", "500", "--own-app",
                                              "com.kestrum.app"};

@@ -11,10 +11,6 @@
 
 namespace kestrum::testing {
 
-// The folder holding the built programs: $KESTRUM_BIN when set, else the
-// running program's own folder.
-std::string bin_dir();
-
 // The descriptors open in `pid`, each as "number -> target", sorted.
 std::vector<std::string> open_descriptors(pid_t pid);
 

@@ -1,20 +1,14 @@
-#include "testing/procfs.h"
+#include "testing/linux/procfs.h"
 
 #include <dirent.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace kestrum::testing {
-
-std::string bin_dir() {
-  if (const char* bin = std::getenv("KESTRUM_BIN")) return bin;
-  return std::filesystem::read_symlink("/proc/self/exe").parent_path();
-}
 
 std::vector<std::string> open_descriptors(pid_t pid) {
   const std::filesystem::path folder = "/proc/" + std::to_string(pid) + "/fd";

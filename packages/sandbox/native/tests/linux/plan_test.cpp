@@ -1,8 +1,8 @@
+#include "linux/plan.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
-
-#include "linux/plan.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 

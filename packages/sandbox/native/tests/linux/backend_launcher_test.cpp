@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "linux_fixture.h"
+#include "fixture.h"
 #include "servers.h"
 
 namespace kestrum::testing {

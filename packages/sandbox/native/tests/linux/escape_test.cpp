@@ -16,7 +16,7 @@
 #include <fstream>
 #include <functional>
 
-#include "linux_fixture.h"
+#include "fixture.h"
 #include "servers.h"
 
 namespace kestrum::testing {
@@ -28,7 +28,6 @@ constexpr std::string_view kNotPermitted = "Operation not permitted (os error 1)
 constexpr std::string_view kCrossDevice = "Invalid cross-device link (os error 18)\n";
 constexpr std::string_view kBadDescriptor = "Bad file descriptor (os error 9)\n";
 constexpr std::string_view kUnreachable = "Network is unreachable (os error 101)\n";
-constexpr std::string_view kNoSystemCall = "Function not implemented (os error 38)\n";
 constexpr std::string_view kProxyNetwork = R"({"allow":["a.test"]})";
 
 // What an attack may need from outside the sandbox.
