@@ -6,6 +6,7 @@
 
 #include "desktop/listed_content.h"
 #include "desktop/lookups.h"
+#include "image/pixel_image.h"
 #include "sim/sim_desktop.h"
 
 namespace kestrum::computer::sim {
@@ -55,7 +56,12 @@ std::uint64_t pixel_edge(double points, double scale, std::uint64_t limit) {
 std::vector<std::uint8_t> draw(const Scene& scene, const std::set<std::int64_t>& pids,
                                const ScreenshotParams& shot, double scale) {
   const std::uint64_t row = shot.width * 4 + scene.capture.row_padding;
-  std::vector<std::uint8_t> pixels(row * shot.height, 0);
+  // Only images an answer can carry are asked for, so only a scene's absurd
+  // row padding can pass this.
+  std::uint64_t size = 0;
+  if (__builtin_mul_overflow(row, shot.height, &size) || size > kMaxImageBytes)
+    scene_fault("the capture's rows are too large to draw");
+  std::vector<std::uint8_t> pixels(size, 0);
   for (auto window = scene.windows.rbegin(); window != scene.windows.rend(); ++window) {
     if (!pids.contains(window->pid)) continue;
     const std::uint64_t left = pixel_edge(window->x - scene.display.x, scale, shot.width);
@@ -71,7 +77,8 @@ std::vector<std::uint8_t> draw(const Scene& scene, const std::set<std::int64_t>&
       }
     }
   }
-  pixels.resize(pixels.size() - std::min<std::uint64_t>(pixels.size(), scene.capture.short_by));
+  const auto cut = std::min<std::uint64_t>(pixels.size(), scene.capture.short_by);
+  pixels.erase(pixels.end() - static_cast<std::ptrdiff_t>(cut), pixels.end());
   return pixels;
 }
 
