@@ -1,9 +1,11 @@
 #include "linux/seccomp_filter.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sched.h>
 #include <seccomp.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -64,6 +66,25 @@ constexpr std::uint64_t kNamespaceFlags[] = {CLONE_NEWNS,  CLONE_NEWCGROUP, CLON
                                              CLONE_NEWIPC, CLONE_NEWUSER,   CLONE_NEWPID,
                                              CLONE_NEWNET};
 
+// Limits, priorities and CPU placement may be changed only for the caller
+// itself: {system call, argument, the value that names the caller}. The
+// kernel checks only user ids, so the command could otherwise change them
+// for its launcher or any other process of its user (a CPU limit kills the
+// launcher; a raised core limit let it dump its environment to a file).
+struct OnlyOnItself {
+  int syscall;
+  unsigned arg;
+  std::uint64_t caller;
+};
+constexpr int kIoprioWhoProcess = 1;
+constexpr OnlyOnItself kOnlyOnItself[] = {
+    {SCMP_SYS(prlimit64), 0, 0},          {SCMP_SYS(setpriority), 0, PRIO_PROCESS},
+    {SCMP_SYS(setpriority), 1, 0},        {SCMP_SYS(ioprio_set), 0, kIoprioWhoProcess},
+    {SCMP_SYS(ioprio_set), 1, 0},         {SCMP_SYS(sched_setaffinity), 0, 0},
+    {SCMP_SYS(sched_setscheduler), 0, 0}, {SCMP_SYS(sched_setparam), 0, 0},
+    {SCMP_SYS(sched_setattr), 0, 0},
+};
+
 // Pushing characters into the terminal's input would run them in the
 // shell outside once the command ends.
 constexpr std::uint64_t kTerminalInjection[] = {TIOCSTI, TIOCLINUX};
@@ -119,6 +140,12 @@ void add_rules(Rules& rules, const NetworkPlan& network) {
     rules.deny(SCMP_SYS(clone), {arg(0, SCMP_CMP_MASKED_EQ, flag, flag)});
   for (const std::uint64_t request : kTerminalInjection)
     rules.deny(SCMP_SYS(ioctl), {arg(1, SCMP_CMP_MASKED_EQ, 0xffffffffu, request)});
+  // Compared as 64-bit values: a stray high bit only ever denies more.
+  for (const auto& [syscall, index, caller] : kOnlyOnItself)
+    rules.deny(syscall, {arg(index, SCMP_CMP_NE, caller)});
+  // A lease on a file the command may only read would hold up every writer
+  // outside for the lease-break time.
+  rules.deny(SCMP_SYS(fcntl), {arg(1, SCMP_CMP_MASKED_EQ, 0xffffffffu, F_SETLEASE)});
   if (network.ip_sockets)
     deny_ip_sockets_but_tcp(rules);
   else

@@ -71,6 +71,48 @@ std::string profile(const Tree& tree) {
   return kestrum::sandbox::build_profile(policy, std::nullopt);
 }
 
+// bubblewrap with the same layout: the tree read-only, the project and the
+// exception writable, .git and .env read-only, the hidden folders empty,
+// and private PID, IPC and network namespaces. Empty when bwrap is missing.
+std::vector<std::string> bubblewrap(const Tree& tree) {
+  const std::string bwrap = "/usr/bin/bwrap";
+  if (::access(bwrap.c_str(), X_OK) != 0) return {};
+  return {bwrap,
+          "--ro-bind",
+          "/",
+          "/",
+          "--dev",
+          "/dev",
+          "--proc",
+          "/proc",
+          "--bind",
+          tree.at("project"),
+          tree.at("project"),
+          "--ro-bind",
+          tree.at("project/.git"),
+          tree.at("project/.git"),
+          "--ro-bind",
+          tree.at("project/.env"),
+          tree.at("project/.env"),
+          "--tmpfs",
+          tree.at("home/.ssh"),
+          "--tmpfs",
+          tree.at("home/.aws"),
+          "--bind",
+          tree.at("home/.aws/sso"),
+          tree.at("home/.aws/sso"),
+          "--tmpfs",
+          tree.at("home/.config"),
+          "--unshare-pid",
+          "--unshare-ipc",
+          "--unshare-net",
+          "--die-with-parent",
+          "--chdir",
+          tree.at("project"),
+          "--",
+          "/bin/true"};
+}
+
 double run_once(const std::vector<std::string>& argv, const std::string& cwd) {
   std::vector<char*> pointers;
   for (const std::string& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
@@ -125,6 +167,8 @@ int main(int argc, char** argv) {
         "--", "/bin/true"},
        {}},
   };
+  if (auto argv_bwrap = bubblewrap(tree); !argv_bwrap.empty())
+    variants.push_back({"bubblewrap, same layout", std::move(argv_bwrap), {}});
   for (int i = 2; i < argc; ++i) {
     variants.push_back(
         {std::string("run with ") + argv[i],
@@ -144,5 +188,9 @@ int main(int argc, char** argv) {
   }
   std::printf("backend's own start overhead (backend alone - pass-through): %.3f ms\n",
               median(variants[2].times) - median(variants[1].times));
+  if (variants.size() > 5 && variants[5].name.starts_with("bubblewrap")) {
+    std::printf("kestrum-sandbox run / bubblewrap: %.2f\n",
+                median(variants[3].times) / median(variants[5].times));
+  }
   return 0;
 }

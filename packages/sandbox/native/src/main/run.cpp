@@ -1,5 +1,10 @@
 #include "main/run.h"
 
+#include <sys/resource.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
 #include "policy/launch.h"
 #include "proxy/server.h"
 
@@ -9,12 +14,29 @@ static bool needs_proxy(const PreparedPolicy& policy, const RunRequest& request)
   return !policy.network.allow.empty() || policy.network.open || request.events_fd.has_value();
 }
 
+// The launcher holds the person's secrets in its environment. It writes no
+// core file, and on Linux it is not dumpable, so that no other process of
+// its user reads its memory or environment through /proc. The command gets
+// the core limit the launcher was given.
+static rlimit protect_launcher_memory() {
+  rlimit given{};
+  ::getrlimit(RLIMIT_CORE, &given);
+  rlimit none = given;
+  none.rlim_cur = 0;
+  ::setrlimit(RLIMIT_CORE, &none);
+#if defined(__linux__)
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+  return given;
+}
+
 Status run(const RunRequest& request, std::string_view tool) {
+  const rlimit core_limit = protect_launcher_memory();
   auto policy = parse_policy(request.policy_text);
   if (!policy) return fail(policy.error());
   auto prepared = prepare_policy(*policy);
   if (!prepared) return fail(prepared.error());
-  const LaunchCommand command{request.program, request.args};
+  const LaunchCommand command{request.program, request.args, core_limit};
   if (needs_proxy(*prepared, request)) {
     return start_proxy(*prepared, tool, command, request.events_fd);
   }

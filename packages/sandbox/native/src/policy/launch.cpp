@@ -43,6 +43,7 @@ Status launch(const PreparedPolicy& policy, std::string_view tool, const LaunchC
   // The launcher ignores SIGPIPE for itself; an ignored disposition would
   // survive exec and change how the command behaves on closed pipes.
   std::signal(SIGPIPE, SIG_DFL);
+  if (command.core_limit) ::setrlimit(RLIMIT_CORE, &*command.core_limit);
   std::string tool_path(tool);
   ::execve(tool_path.c_str(), pointers(argv).data(), pointers(environment).data());
   const std::string reason = last_system_error_text();

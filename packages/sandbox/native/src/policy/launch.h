@@ -1,6 +1,8 @@
 // Replacing the current process with the sandbox tool running the command.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +17,8 @@ namespace kestrum::sandbox {
 struct LaunchCommand {
   std::string program;
   std::vector<std::string> args;
+  // The core-file limit the command gets, when the launcher lowered its own.
+  std::optional<rlimit> core_limit;
 };
 
 // Builds the environment and the profile, enters the prepared working folder

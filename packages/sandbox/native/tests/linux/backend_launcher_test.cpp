@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "fixture.h"
 #include "servers.h"
@@ -48,6 +49,41 @@ TEST_F(Backend, ProbeSucceedsForAnUnprivilegedUser) {
             "{\"name\":\"Seatbelt\",\"network\":true,\"policyVersion\":6,\"version\":\"0.1.0-beta."
             "8\"}\n");
   EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+}
+
+// The launcher holds the person's secrets in its environment: no core file
+// of it, and no reading its memory through /proc, even for a process of its
+// own user. The command keeps the limit it was given.
+TEST_F(Backend, TheLauncherKeepsItsMemoryToItselfAndTheCommandItsCoreLimit) {
+  if (::geteuid() != 0 || !exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  World world;
+  ASSERT_EQ(::chmod(world.dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(world.at("project").c_str(), 0777), 0);
+  const std::string script =
+      "ulimit -c > limit; touch ready; while [ ! -e finish ]; do sleep 0.02; done";
+  ProcessOptions options =
+      run_options(world.policy(R"({"allow":["a.test"]})"), {"/bin/sh", "-c", script});
+  options.argv.insert(options.argv.begin(),
+                      {"/bin/sh", "-c", "ulimit -c 77 && exec \"$@\"", "sh", "/usr/bin/setpriv",
+                       "--reuid=65534", "--regid=65534", "--clear-groups"});
+  Process launcher(options);
+  ASSERT_TRUE(wait_for_file(world.at("project/ready")));
+  const std::string proc = "/proc/" + std::to_string(launcher.pid());
+  std::string core_line;
+  std::istringstream limits(read_file(proc + "/limits"));
+  for (std::string line; std::getline(limits, line);) {
+    if (line.starts_with("Max core file size")) core_line = line;
+  }
+  std::istringstream fields(core_line.substr(std::string("Max core file size").size()));
+  std::string soft;
+  fields >> soft;
+  EXPECT_EQ(soft, "0") << core_line;
+  struct stat environment {};
+  ASSERT_EQ(::stat((proc + "/environ").c_str(), &environment), 0);
+  EXPECT_EQ(environment.st_uid, 0u) << "a dumpable process's /proc files belong to its user";
+  write_file(world.at("project/finish"), "");
+  EXPECT_EQ(launcher.wait().exit_code, 0);
+  EXPECT_EQ(read_file(world.at("project/limit")), "77\n");
 }
 
 TEST_F(Backend, TheCommandBecomesTheLauncherInItsProject) {

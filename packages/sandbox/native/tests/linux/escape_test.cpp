@@ -48,6 +48,10 @@ struct Attack {
   bool hidden_on_fd_5 = false;
   // A path that must not exist afterwards, relative to the world.
   const char* untouched = nullptr;
+  // The command and the process outside run as user and group 65534: the
+  // kernel lets a process change priorities of its own user's processes,
+  // which root without capabilities may not.
+  bool unprivileged = false;
 };
 
 std::string disk_of_root() {
@@ -264,6 +268,49 @@ const Attack kAttacks[] = {
      kNotPermitted},
     {"SignalTheLaunchersProxy", [](const Outside&) { return Args{"kill-parent"}; }, kNotPermitted,
      kProxyNetwork},
+    // Limits, priorities and placement of a process outside.
+    {"LimitAProcessOutside",
+     [](const Outside& o) {
+       return Args{"prlimit", std::to_string(o.victim)};
+     },
+     kNotPermitted},
+    {"LimitTheLauncher", [](const Outside&) { return Args{"prlimit-parent"}; }, kNotPermitted,
+     kProxyNetwork},
+    {"LowerThePriorityOfAProcessOutside",
+     [](const Outside& o) {
+       return Args{"setpriority", std::to_string(o.victim)};
+     },
+     kNotPermitted, R"({"allow":[]})", false, false, nullptr, true},
+    {"LowerTheIoPriorityOfAProcessOutside",
+     [](const Outside& o) {
+       return Args{"ioprio", std::to_string(o.victim)};
+     },
+     kNotPermitted, R"({"allow":[]})", false, false, nullptr, true},
+    {"PinAProcessOutsideToOneCpu",
+     [](const Outside& o) {
+       return Args{"affinity", std::to_string(o.victim)};
+     },
+     kNotPermitted, R"({"allow":[]})", false, false, nullptr, true},
+    {"ChangeTheSchedulerOfAProcessOutside",
+     [](const Outside& o) {
+       return Args{"scheduler", std::to_string(o.victim)};
+     },
+     kNotPermitted, R"({"allow":[]})", false, false, nullptr, true},
+    {"ChangeTheSchedulingParametersOfAProcessOutside",
+     [](const Outside& o) {
+       return Args{"schedparam", std::to_string(o.victim)};
+     },
+     kNotPermitted, R"({"allow":[]})", false, false, nullptr, true},
+    {"ChangeTheSchedulingAttributesOfAProcessOutside",
+     [](const Outside& o) {
+       return Args{"schedattr", std::to_string(o.victim)};
+     },
+     kNotPermitted, R"({"allow":[]})", false, false, nullptr, true},
+    {"TakeALeaseOnAFileOutside",
+     [](const Outside& o) {
+       return Args{"lease", o.world.at("outside/target")};
+     },
+     kNotPermitted},
     {"RaiseACapability", [](const Outside&) { return Args{"raise-capability"}; }, kNotPermitted},
     {"InjectInputIntoTheTerminal", [](const Outside&) { return Args{"inject-terminal-input"}; },
      kNotPermitted, R"({"allow":[]})", true},
@@ -287,10 +334,12 @@ class Escape : public ::testing::TestWithParam<Attack> {
   }
 };
 
-// Two attacks need what only the shell inside knows: its parent, and the
+// Some attacks need what only the shell inside knows: its parent, and the
 // proxy's port. They run as a small script around the helper.
 std::vector<std::string> command_for(const std::vector<std::string>& args) {
   if (args[0] == "kill-parent") return {"/bin/sh", "-c", "exec " + attacker() + " kill $PPID"};
+  if (args[0] == "prlimit-parent")
+    return {"/bin/sh", "-c", "exec " + attacker() + " prlimit $PPID"};
   if (args[0] == "connect-proxy-elsewhere") {
     return {"/bin/sh", "-c", "exec " + attacker() + " connect 192.0.2.1 \"${HTTP_PROXY##*:}\""};
   }
@@ -299,11 +348,25 @@ std::vector<std::string> command_for(const std::vector<std::string>& args) {
   return command;
 }
 
+constexpr const char* kAsNobody[] = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                     "--clear-groups"};
+
+// The command line run as user 65534 when `unprivileged`.
+std::vector<std::string> as(bool unprivileged, std::vector<std::string> argv) {
+  if (unprivileged) argv.insert(argv.begin(), std::begin(kAsNobody), std::end(kAsNobody));
+  return argv;
+}
+
 TEST_P(Escape, Fails) {
   const Attack& attack = GetParam();
+  if (attack.unprivileged && (::geteuid() != 0 || !exists(kAsNobody[0])))
+    GTEST_SKIP() << "needs root and setpriv";
   World world;
+  if (attack.unprivileged) {
+    ASSERT_EQ(::chmod(world.dir.path().c_str(), 0755), 0);
+  }
   ProcessOptions sleeper;
-  sleeper.argv = {"/bin/sleep", "60"};
+  sleeper.argv = as(attack.unprivileged, {"/bin/sleep", "60"});
   Process victim(sleeper);
   PeerServer peer(echo_handler);
   const SharedMemory segment;
@@ -316,6 +379,7 @@ TEST_P(Escape, Fails) {
 
   ProcessOptions options =
       run_options(world.policy(std::string(attack.network)), command_for(args));
+  options.argv = as(attack.unprivileged, options.argv);
   int master = -1, slave = -1;
   if (attack.pty_on_stdin) {
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
@@ -384,6 +448,14 @@ const Allowed kAllowed[] = {
        return Args{"write", "/dev/null"};
      }},
     {"ConnectToTheProxy", [](const World&) { return Args{"connect-proxy"}; }, kProxyNetwork},
+    {"LimitItself",
+     [](const World&) {
+       return Args{"prlimit", "0"};
+     }},
+    {"LowerItsOwnPriority",
+     [](const World&) {
+       return Args{"setpriority", "0"};
+     }},
     {"ListenOnLoopbackWithTheLoopbackRule",
      [](const World&) {
        return Args{"listen", "127.0.0.1", "0"};

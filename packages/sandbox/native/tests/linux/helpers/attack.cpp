@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -23,6 +24,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -152,6 +154,41 @@ bool read_memory(pid_t pid) {
   return ::process_vm_readv(pid, &local, 1, &remote, 1, 0) == 1 || errno == EFAULT;
 }
 
+// Each changes a limit, priority or placement of process `pid`, the way a
+// command could slow down or kill a process outside.
+bool set_limit(pid_t pid) {
+  const rlimit core{0, 0};
+  return ::prlimit(pid, RLIMIT_CORE, &core, nullptr) == 0;
+}
+
+bool set_io_priority(pid_t pid) {
+  constexpr int kWhoProcess = 1, kClassBestEffort = 2, kClassShift = 13;
+  return ::syscall(SYS_ioprio_set, kWhoProcess, pid, (kClassBestEffort << kClassShift) | 7) == 0;
+}
+
+bool set_affinity(pid_t pid) {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  CPU_SET(0, &cpus);
+  return ::sched_setaffinity(pid, sizeof cpus, &cpus) == 0;
+}
+
+bool set_attributes(pid_t pid) {
+  struct {
+    std::uint32_t size, policy;
+    std::uint64_t flags;
+    std::int32_t nice;
+    std::uint32_t priority;
+    std::uint64_t runtime, deadline, period;
+  } attributes{48, SCHED_OTHER, 0, 5, 0, 0, 0, 0};
+  return ::syscall(SYS_sched_setattr, pid, &attributes, 0u) == 0;
+}
+
+bool take_lease(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  return fd >= 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+}
+
 const std::map<std::string, std::pair<std::size_t, std::function<bool(const Args&)>>> kAttacks = {
     {"write", {1, [](const Args& a) { return write_to(a[0]); }}},
     {"read", {1, [](const Args& a) { return read_path(a[0]); }}},
@@ -188,6 +225,25 @@ const std::map<std::string, std::pair<std::size_t, std::function<bool(const Args
     {"read-memory", {1, [](const Args& a) { return read_memory(number(a[0])); }}},
     {"shm", {1, [](const Args& a) { return ::shmget(number(a[0]), 0, 0) >= 0; }}},
     {"kill", {1, [](const Args& a) { return ::kill(number(a[0]), SIGTERM) == 0; }}},
+    {"prlimit", {1, [](const Args& a) { return set_limit(number(a[0])); }}},
+    {"setpriority",
+     {1, [](const Args& a) { return ::setpriority(PRIO_PROCESS, number(a[0]), 10) == 0; }}},
+    {"ioprio", {1, [](const Args& a) { return set_io_priority(number(a[0])); }}},
+    {"affinity", {1, [](const Args& a) { return set_affinity(number(a[0])); }}},
+    {"scheduler",
+     {1,
+      [](const Args& a) {
+        const sched_param none{};
+        return ::sched_setscheduler(number(a[0]), SCHED_BATCH, &none) == 0;
+      }}},
+    {"schedparam",
+     {1,
+      [](const Args& a) {
+        const sched_param none{};
+        return ::sched_setparam(number(a[0]), &none) == 0;
+      }}},
+    {"schedattr", {1, [](const Args& a) { return set_attributes(number(a[0])); }}},
+    {"lease", {1, [](const Args& a) { return take_lease(a[0]); }}},
     {"raise-capability", {0, [](const Args&) { return raise_capability(); }}},
     {"inject-terminal-input", {0, [](const Args&) { return inject_terminal_input(); }}},
     {"io-uring",
