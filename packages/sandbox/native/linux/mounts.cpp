@@ -220,8 +220,18 @@ class Builder {
         return cover(covers_.folder(step.passages), step.path);
       case MountAction::reopen:
         return put_back(step.path, step.writable);
+      case MountAction::pin:
+        return pin(step.path);
     }
     return {};
+  }
+
+  // A mount point cannot be renamed or removed; the copy keeps the
+  // folder's mount attributes, writable included.
+  Status pin(const std::string& path) {
+    auto tree = clone_tree(path);
+    if (!tree) return fail(tree.take_error());
+    return attach(*tree, path);
   }
 
   Status cover(Result<UniqueFd> part, const std::string& path) {

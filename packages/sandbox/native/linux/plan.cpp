@@ -156,6 +156,52 @@ Status add_exceptions(std::vector<MountStep>& steps, const ProfileRules& rules,
   return {};
 }
 
+// Every folder strictly between a writable root and a protected path below
+// it. Renaming one would move the protected path out of its rule's way, so
+// that the next run no longer covers it, and make room for an unprotected
+// one in its place (a new .git/hooks in the person's repository).
+void add_pins(std::vector<MountStep>& steps, const std::vector<std::string>& roots,
+              const std::vector<std::string>& protected_paths) {
+  std::vector<std::string> pins;
+  for (const std::string& path : protected_paths) {
+    for (const std::string& root : roots) {
+      if (!strictly_inside(path, root)) continue;
+      for (std::string folder = parent_of(path); strictly_inside(folder, root);
+           folder = parent_of(folder)) {
+        pins.push_back(folder);
+      }
+    }
+  }
+  // A protected place on the way to another is a mount point already.
+  std::erase_if(pins, [&](const std::string& folder) {
+    return std::any_of(protected_paths.begin(), protected_paths.end(),
+                       [&](const std::string& path) { return same_path(path, folder); });
+  });
+  sort_unique_paths(pins);
+  for (std::string& folder : pins) steps.push_back(step(MountAction::pin, std::move(folder)));
+}
+
+// What a rename could move out of its rules' way: the denied and hidden
+// paths, and for a denied path that does not exist yet the folder frozen
+// around it.
+std::vector<std::string> protected_places(const std::vector<std::string>& deny_write,
+                                          const std::vector<std::string>& hidden,
+                                          const FileView& files) {
+  std::vector<std::string> places = hidden;
+  for (const std::string& path : deny_write)
+    places.push_back(files.kind(path) == EntryKind::missing ? parent_of(path) : path);
+  return places;
+}
+
+// The exceptions put back writable, and the write paths inside exceptions.
+std::vector<std::string> writable_in_exceptions(const ProfileRules& rules, const FileView& files) {
+  std::vector<std::string> roots;
+  for (const std::string& path : rules.write_in_exceptions) {
+    if (exists(files, path)) roots.push_back(path);
+  }
+  return outermost(std::move(roots));
+}
+
 Result<MountPlan> plan_mounts(const ProfileRules& rules, const FileView& files) {
   MountPlan plan;
   plan.writable = writable_at_start(rules, files);
@@ -168,12 +214,15 @@ Result<MountPlan> plan_mounts(const ProfileRules& rules, const FileView& files) 
                 [&](const std::string& path) { return inside_any(path, rules.deny_read); });
   std::vector<std::string> writable =
       plan.read_only_tree ? plan.writable : std::vector<std::string>{"/"};
+  add_pins(plan.steps, writable, protected_places(deny_write, outermost(rules.deny_read), files));
   if (auto status = add_deny_write(plan.steps, deny_write, writable, files); !status)
     return fail(status.take_error());
   if (auto status = add_hidden(plan.steps, rules.deny_read, rules.exceptions, files); !status)
     return fail(status.take_error());
   if (auto status = add_exceptions(plan.steps, rules, files); !status)
     return fail(status.take_error());
+  add_pins(plan.steps, writable_in_exceptions(rules, files),
+           protected_places(rules.deny_write_in_exceptions, rules.deny_read_in_exceptions, files));
   if (auto status = add_deny_write(plan.steps, rules.deny_write_in_exceptions,
                                    rules.write_in_exceptions, files);
       !status) {

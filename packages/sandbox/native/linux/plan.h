@@ -41,6 +41,9 @@ enum class MountAction {
   hide_file,    // an empty file nobody may open
   hide_folder,  // an empty folder; `passages` lead through it to exceptions
   reopen,       // the path as it was at the start, read-only unless `writable`
+  // The folder mounted over itself as it is: its entries can still change,
+  // but it can be neither renamed nor removed.
+  pin,
 };
 
 struct MountStep {

@@ -27,6 +27,7 @@ constexpr std::string_view kDenied = "Permission denied (os error 13)\n";
 constexpr std::string_view kNotPermitted = "Operation not permitted (os error 1)\n";
 constexpr std::string_view kCrossDevice = "Invalid cross-device link (os error 18)\n";
 constexpr std::string_view kBadDescriptor = "Bad file descriptor (os error 9)\n";
+constexpr std::string_view kBusy = "Device or resource busy (os error 16)\n";
 constexpr std::string_view kUnreachable = "Network is unreachable (os error 101)\n";
 constexpr std::string_view kProxyNetwork = R"({"allow":["a.test"]})";
 
@@ -107,7 +108,24 @@ const Attack kAttacks[] = {
      [](const Outside& o) {
        return Args{"rename", o.world.at("project/.git"), o.world.at("project/git")};
      },
-     "Device or resource busy (os error 16)\n", R"({"allow":[]})", false, false, "project/git"},
+     kBusy, R"({"allow":[]})", false, false, "project/git"},
+    // Moving a folder on the way would carry the protected path out of its
+    // rule's way, for the next run, and make room for a new one.
+    {"RenameAParentOfADeniedFolder",
+     [](const Outside& o) {
+       return Args{"rename", o.world.at("work/app"), o.world.at("work/app-moved")};
+     },
+     kBusy, R"({"allow":[]})", false, false, "work/app-moved"},
+    {"RenameAParentOfAHiddenFolder",
+     [](const Outside& o) {
+       return Args{"rename", o.world.at("work/deep"), o.world.at("work/deep-moved")};
+     },
+     kBusy, R"({"allow":[]})", false, false, "work/deep-moved"},
+    {"RenameAParentOfTheFolderAMissingDeniedPathFreezes",
+     [](const Outside& o) {
+       return Args{"rename", o.world.at("work/nested"), o.world.at("work/nested-moved")};
+     },
+     kBusy, R"({"allow":[]})", false, false, "work/nested-moved"},
     {"WriteIntoTheDeniedGitFolder",
      [](const Outside& o) {
        return Args{"write", o.world.at("project/.git/config")};
@@ -434,6 +452,10 @@ const Allowed kAllowed[] = {
     {"WriteInsideTheWritableException",
      [](const World& w) {
        return Args{"write", w.at("home/.aws/sso/cache/new")};
+     }},
+    {"WriteInAFolderOnTheWayToADeniedOne",
+     [](const World& w) {
+       return Args{"write", w.at("work/app/new")};
      }},
     {"RenameInsideTheProject",
      [](const World& w) {

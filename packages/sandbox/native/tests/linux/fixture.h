@@ -34,7 +34,8 @@ inline std::string json_list(const std::vector<std::string>& items) {
 
 struct World {
   World() {
-    for (const char* folder : {"project/.git", "outside", "home/.ssh", "home/.aws/sso/cache"})
+    for (const char* folder : {"project/.git", "outside", "home/.ssh", "home/.aws/sso/cache",
+                               "work/app/.git", "work/deep/keys", "work/nested/gen"})
       std::filesystem::create_directories(at(folder));
     write_file(at("project/notes"), "notes");
     write_file(at("project/.git/HEAD"), "ref");
@@ -47,14 +48,17 @@ struct World {
 
   std::string at(const std::string& relative) const { return dir.path() + "/" + relative; }
 
-  // The standard policy: write the project and the exception, never .git,
-  // hide .ssh and .aws but for .aws/sso. `network` is the network object.
+  // The standard policy: write the project, the exception and a work folder,
+  // never .git (nor, in the work folder, a .git and a .env two levels
+  // down), hide .ssh and .aws but for .aws/sso, and work/deep/keys.
+  // `network` is the network object.
   std::string policy(const std::string& network = R"({"allow":[]})") const {
     return R"({"version":6,"cwd":")" + at("project") + R"(","write":)" +
-           json_list({at("project"), at("home/.aws/sso")}) + R"(,"denyWrite":)" +
-           json_list({at("project/.git")}) + R"(,"denyRead":)" +
-           json_list({at("home/.ssh"), at("home/.aws")}) + R"(,"denyReadExcept":)" +
-           json_list({at("home/.aws/sso")}) + R"(,"denyEnv":[],"network":)" + network + "}";
+           json_list({at("project"), at("home/.aws/sso"), at("work")}) + R"(,"denyWrite":)" +
+           json_list({at("project/.git"), at("work/app/.git"), at("work/nested/gen/.env")}) +
+           R"(,"denyRead":)" + json_list({at("home/.ssh"), at("home/.aws"), at("work/deep/keys")}) +
+           R"(,"denyReadExcept":)" + json_list({at("home/.aws/sso")}) +
+           R"(,"denyEnv":[],"network":)" + network + "}";
   }
 
   TempDir dir;

@@ -127,6 +127,22 @@ const MountCase kMountCases[] = {
      {.write = {"/h/x"}, .deny_write = {"/h/.env"}},
      {"/h/x"},
      {}},
+    // Renaming a folder on the way would carry the protected path away.
+    {"folders between a write folder and what it protects are pinned",
+     {.write = {"/h"}, .deny_write = {"/h/x/a/b/g", "/h/x/a/new"}, .deny_read = {"/h/x/z"}},
+     {"/h"},
+     {step(MountAction::pin, "/h/x"), step(MountAction::pin, "/h/x/a/b"),
+      step(MountAction::freeze, "/h/x/a"), step(MountAction::read_only, "/h/x/a/b/g"),
+      step(MountAction::hide_folder, "/h/x/z")}},
+    {"and inside a writable exception",
+     {.deny_read = {"/h/x"},
+      .exceptions = {"/h/x/a"},
+      .write_in_exceptions = {"/h/x/a"},
+      .deny_read_in_exceptions = {"/h/x/a/b/s"}},
+     {},
+     {step(MountAction::hide_folder, "/h/x", false, {"a"}),
+      step(MountAction::reopen, "/h/x/a", true), step(MountAction::pin, "/h/x/a/b"),
+      step(MountAction::hide_folder, "/h/x/a/b/s")}},
     {"write folders inside hidden ones stay covered",
      {.write = {"/h/x/z", "/h/y"}, .deny_read = {"/h/x"}},
      {"/h/y"},
@@ -162,7 +178,8 @@ TEST(Plan, TheWholeTreeStaysWritableOnlyWhenTheRootIs) {
   ASSERT_TRUE(plan) << plan.error();
   EXPECT_FALSE(plan->mounts.read_only_tree);
   EXPECT_EQ(plan->mounts.writable, Paths{});
-  EXPECT_EQ(plan->mounts.steps, std::vector<MountStep>{step(MountAction::read_only, "/h/y")});
+  EXPECT_EQ(plan->mounts.steps, (std::vector<MountStep>{step(MountAction::pin, "/h"),
+                                                        step(MountAction::read_only, "/h/y")}));
   EXPECT_EQ(plan->grants.back(), (GrantRule{Grant::write, "/"}));
 }
 
