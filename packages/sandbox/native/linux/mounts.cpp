@@ -59,6 +59,26 @@ Status attach_read_only(const std::string& path) {
   return attach(*tree, path);
 }
 
+constexpr std::string_view kSharedMemory = "/dev/shm";
+// POSIX shared memory of the command's own: like a container's, enough for
+// browsers and test runners, but bounded, since it is held in memory.
+constexpr const char* kSharedMemorySize = "256m";
+
+// A fresh tmpfs, writable by everyone like the one it replaces, with set-user-ID
+// bits and device nodes inert.
+Status mount_shared_memory() {
+  UniqueFd context(::fsopen("tmpfs", FSOPEN_CLOEXEC));
+  if (!context ||
+      ::fsconfig(context.get(), FSCONFIG_SET_STRING, "size", kSharedMemorySize, 0) != 0 ||
+      ::fsconfig(context.get(), FSCONFIG_SET_STRING, "mode", "1777", 0) != 0 ||
+      ::fsconfig(context.get(), FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) != 0) {
+    return fail(path_error("cannot make", std::string(kSharedMemory)));
+  }
+  const UniqueFd tree(::fsmount(context.get(), FSMOUNT_CLOEXEC, kInert));
+  if (!tree) return fail(path_error("cannot make", std::string(kSharedMemory)));
+  return attach(tree, std::string(kSharedMemory));
+}
+
 // A private, detached tmpfs holding the covers; the command can only ever
 // reach the read-only copies of its parts mounted over hidden paths.
 class Covers {
@@ -171,6 +191,9 @@ class Builder {
     if (auto status = close_tree(); !status) return status;
     for (const std::string& path : plan_.writable) {
       if (auto status = put_back(path, true); !status) return status;
+    }
+    if (plan_.private_shared_memory) {
+      if (auto status = mount_shared_memory(); !status) return status;
     }
     for (const MountStep& step : plan_.steps) {
       if (auto status = apply(step); !status) return status;

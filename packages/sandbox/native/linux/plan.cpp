@@ -71,9 +71,6 @@ std::vector<std::string> writable_at_start(const ProfileRules& rules, const File
   for (const std::string& path : rules.write_files) {
     for (std::string& match : write_file_matches(path, files)) writable.push_back(std::move(match));
   }
-  if (files.kind(std::string(kSharedMemory)) == EntryKind::folder) {
-    writable.emplace_back(kSharedMemory);
-  }
   std::erase_if(writable,
                 [&](const std::string& path) { return inside_any(path, rules.deny_read); });
   return outermost(std::move(writable));
@@ -205,6 +202,8 @@ std::vector<std::string> writable_in_exceptions(const ProfileRules& rules, const
 Result<MountPlan> plan_mounts(const ProfileRules& rules, const FileView& files) {
   MountPlan plan;
   plan.writable = writable_at_start(rules, files);
+  plan.private_shared_memory = files.kind(std::string(kSharedMemory)) == EntryKind::folder &&
+                               !inside_any(kSharedMemory, rules.deny_read);
   if (!plan.writable.empty() && plan.writable.front() == "/") {
     plan.read_only_tree = false;
     plan.writable.clear();
@@ -251,6 +250,7 @@ std::vector<GrantRule> plan_grants(const ProfileRules& rules, const MountPlan& m
   for (const std::string& path : rules.write_in_exceptions) {
     if (exists(files, path)) writable.push_back(path);
   }
+  if (mounts.private_shared_memory) writable.emplace_back(kSharedMemory);
   for (std::string& path : outermost(std::move(writable)))
     grants.push_back({Grant::write, std::move(path)});
   std::erase_if(grants, [&](const GrantRule& rule) { return !exists(files, rule.path); });

@@ -59,6 +59,9 @@ struct MountPlan {
   bool read_only_tree = true;
   // Put back writable, as they were at the start, once the tree is read-only.
   std::vector<std::string> writable;
+  // /dev/shm becomes an empty, size-limited tmpfs of the command's own
+  // (POSIX shared memory), gone with it.
+  bool private_shared_memory = false;
   std::vector<MountStep> steps;
 };
 

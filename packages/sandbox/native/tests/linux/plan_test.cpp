@@ -57,7 +57,8 @@ TEST(Plan, TheProbeKeepsItsProjectWritableButItsGitFolderAndHiddenFile) {
       {.write = {"/tmp/t"}, .deny_write = {"/tmp/t/.git"}, .deny_read = {"/tmp/t/hidden"}}, kProbe);
   ASSERT_TRUE(plan) << plan.error();
   EXPECT_TRUE(plan->mounts.read_only_tree);
-  EXPECT_EQ(plan->mounts.writable, (Paths{"/dev/shm", "/tmp/t"}));
+  EXPECT_EQ(plan->mounts.writable, Paths{"/tmp/t"});
+  EXPECT_TRUE(plan->mounts.private_shared_memory);
   EXPECT_EQ(plan->mounts.steps, (std::vector<MountStep>{
                                     step(MountAction::read_only, "/tmp/t/.git"),
                                     step(MountAction::hide_file, "/tmp/t/hidden"),
