@@ -71,23 +71,22 @@ Child::Child(const ChildOptions& options) {
   std::vector<int> keep;
   for (auto [child_fd, parent_fd] : options.inherit) keep.push_back(child_fd);
   std::sort(keep.begin(), keep.end());
+  // A descriptor to pass on may have the number another one is placed at:
+  // each is first moved above every target.
+  std::vector<std::pair<int, int>> inherit = options.inherit;
+  const int above = keep.empty() ? 3 : std::max(3, keep.back() + 1);
   const long limit = ::sysconf(_SC_OPEN_MAX);
   const int open_max = limit > 0 && limit < INT_MAX ? static_cast<int>(limit) : INT_MAX;
 
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
+    for (auto& [child_fd, parent_fd] : inherit) parent_fd = ::fcntl(parent_fd, F_DUPFD, above);
     // dup2 clears close-on-exec, so these survive into the child.
     ::dup2(in ? in->read_end.get() : options.stdin_fd, 0);
     ::dup2(out.write_end.get(), 1);
     ::dup2(err.write_end.get(), 2);
-    for (auto [child_fd, parent_fd] : options.inherit) {
-      // dup2 onto itself keeps close-on-exec; clear it by hand then.
-      if (child_fd == parent_fd)
-        ::fcntl(child_fd, F_SETFD, 0);
-      else
-        ::dup2(parent_fd, child_fd);
-    }
+    for (auto [child_fd, parent_fd] : inherit) ::dup2(parent_fd, child_fd);
     close_all_but(keep, open_max);
     if (options.close_stdin) ::close(0);
     if (options.close_stdout) ::close(1);

@@ -1,6 +1,7 @@
 // Black-box tests of the kestrum-sandbox binary: the command line, and run
 // through the recording stand-in, which records what it was handed and then
 // becomes the command.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -229,6 +230,34 @@ TEST(LauncherRun, PathsHoldingANulOpenNothing) {
     return argv.size() > 2 ? argv[2] : "no profile";
   };
   EXPECT_EQ(profile(policy), profile(minimal_policy(dir.path())));
+}
+
+// Files opened relative to a folder descriptor would not pass the sandbox's
+// rules on every system; the launcher refuses one as a standard descriptor.
+TEST(LauncherRun, RefusesAFolderAsAStandardDescriptor) {
+  TempDir dir;
+  const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  const struct {
+    int fd;
+    std::string err;  // nothing can be read from a folder on standard error
+  } cases[] = {
+      {0, "kestrum-sandbox: standard input is a folder\n"},
+      {1, "kestrum-sandbox: standard output is a folder\n"},
+      {2, ""},
+  };
+  for (const auto& c : cases) {
+    ProcessOptions options;
+    options.argv = {launcher("kestrum-sandbox-recorded"), "run", "--policy",
+                    minimal_policy(dir.path()),           "--",  "/bin/true"};
+    options.record = true;
+    options.inherit = {{c.fd, folder}};
+    const ProcessResult result = run_process(options);
+    EXPECT_EQ(result.exit_code, 125) << c.fd;
+    EXPECT_EQ(result.err, c.err) << c.fd;
+    EXPECT_EQ(result.record, "") << "the tool must not have run for descriptor " << c.fd;
+  }
+  ::close(folder);
 }
 
 TEST(LauncherRun, CommandSignalEndsTheLauncherProcessItself) {

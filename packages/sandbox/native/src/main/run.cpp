@@ -1,6 +1,7 @@
 #include "main/run.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
@@ -30,12 +31,26 @@ static rlimit protect_launcher_memory() {
   return given;
 }
 
+// A folder as a standard descriptor would be a way around the sandbox: the
+// command could open files relative to it (openat), and a descriptor opened
+// outside keeps the access it was opened with.
+static Status refuse_folders_as_standard_descriptors() {
+  constexpr std::string_view kNames[] = {"standard input", "standard output", "standard error"};
+  for (int fd = 0; fd < 3; ++fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
+      return fail(std::string(kNames[fd]) + " is a folder");
+  }
+  return {};
+}
+
 Status run(const RunRequest& request, std::string_view tool) {
   const rlimit core_limit = protect_launcher_memory();
   auto policy = parse_policy(request.policy_text);
   if (!policy) return fail(policy.error());
   auto prepared = prepare_policy(*policy);
   if (!prepared) return fail(prepared.error());
+  if (auto refused = refuse_folders_as_standard_descriptors(); !refused) return refused;
   const LaunchCommand command{request.program, request.args, core_limit};
   if (needs_proxy(*prepared, request)) {
     return start_proxy(*prepared, tool, command, request.events_fd);

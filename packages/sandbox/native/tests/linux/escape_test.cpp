@@ -432,6 +432,28 @@ TEST_P(Escape, Fails) {
   EXPECT_EQ(::waitpid(victim.pid(), nullptr, WNOHANG), 0) << "the process outside ended";
 }
 
+// A folder handed over as standard input was opened outside the mounts:
+// files opened relative to it bypassed every cover. The launcher refuses
+// to start.
+TEST(EscapeThroughStandardInput, AFolderIsRefusedBeforeAnythingRuns) {
+  if (const std::string why = missing_abilities(); !why.empty()) GTEST_SKIP() << why;
+  World world;
+  const int folder = ::open(world.dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  for (const Args& attack : {Args{"openat-read", "0", "home/.ssh/id"},
+                             Args{"openat-create", "0", "project/.git/planted"}}) {
+    std::vector<std::string> command = {attacker()};
+    command.insert(command.end(), attack.begin(), attack.end());
+    ProcessOptions options = run_options(world.policy(), command);
+    options.inherit.emplace_back(0, folder);
+    const ProcessResult result = run_process(options);
+    EXPECT_EQ(result.exit_code, 125) << attack[0] << ": " << result.out;
+    EXPECT_EQ(result.err, "kestrum-sandbox: standard input is a folder\n");
+  }
+  ::close(folder);
+  EXPECT_FALSE(exists(world.at("project/.git/planted")));
+}
+
 INSTANTIATE_TEST_SUITE_P(Linux, Escape, ::testing::ValuesIn(kAttacks),
                          [](const auto& row) { return std::string(row.param.name); });
 

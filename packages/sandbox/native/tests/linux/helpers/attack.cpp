@@ -244,6 +244,14 @@ const std::map<std::string, std::pair<std::size_t, std::function<bool(const Args
       }}},
     {"schedattr", {1, [](const Args& a) { return set_attributes(number(a[0])); }}},
     {"lease", {1, [](const Args& a) { return take_lease(a[0]); }}},
+    // Relative to a folder the command was handed as a descriptor.
+    {"openat-read",
+     {2, [](const Args& a) { return read_from(::openat(number(a[0]), a[1].c_str(), O_RDONLY)); }}},
+    {"openat-create",
+     {2,
+      [](const Args& a) {
+        return ::openat(number(a[0]), a[1].c_str(), O_WRONLY | O_CREAT, 0644) >= 0;
+      }}},
     {"raise-capability", {0, [](const Args&) { return raise_capability(); }}},
     {"inject-terminal-input", {0, [](const Args&) { return inject_terminal_input(); }}},
     {"io-uring",
