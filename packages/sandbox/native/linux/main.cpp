@@ -15,6 +15,7 @@
 #include "linux/files.h"
 #include "linux/landlock.h"
 #include "linux/mounts.h"
+#include "linux/pid_namespace.h"
 #include "linux/plan.h"
 #include "linux/privileges.h"
 #include "linux/profile_reader.h"
@@ -74,6 +75,8 @@ Status enforce(const Plan& plan) {
   }
   // The old working folder is the mount underneath the new ones.
   if (::chdir(cwd->c_str()) != 0) return fail(path_error("cannot enter", *cwd));
+  // Only the process that becomes the command comes back.
+  if (auto status = run_in_own_pid_namespace(); !status) return status;
   if (auto status = drop_privileges(); !status) return status;
   if (auto status = restrict_with_landlock(plan.grants, plan.network); !status) return status;
   return load_seccomp_filter(plan.network);

@@ -272,4 +272,14 @@ class Builder {
 
 Status apply_mounts(const MountPlan& plan) { return Builder(plan).build(); }
 
+Status mount_own_proc() {
+  UniqueFd context(::fsopen("proc", FSOPEN_CLOEXEC));
+  if (!context || ::fsconfig(context.get(), FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) != 0)
+    return fail(path_error("cannot make", "/proc"));
+  const UniqueFd tree(
+      ::fsmount(context.get(), FSMOUNT_CLOEXEC, kInert | MOUNT_ATTR_NOEXEC | MOUNT_ATTR_RDONLY));
+  if (!tree) return fail(path_error("cannot make", "/proc"));
+  return attach(tree, "/proc");
+}
+
 }  // namespace kestrum::sandbox

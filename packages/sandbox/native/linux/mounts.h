@@ -11,4 +11,9 @@ namespace kestrum::sandbox {
 // namespace is then half-built and the caller must not run the command.
 Status apply_mounts(const MountPlan& plan);
 
+// A fresh, read-only /proc for the calling process's PID namespace, which
+// then shows only that namespace's processes. Fails where the kernel does
+// not allow one (an unprivileged user whose /proc has parts covered).
+Status mount_own_proc();
+
 }  // namespace kestrum::sandbox

@@ -65,7 +65,7 @@ Status enter_namespaces(bool network) {
   // A private IPC namespace keeps System V and POSIX message queue objects
   // of the processes outside out of reach, while the command can still
   // use its own.
-  const int flags = CLONE_NEWNS | CLONE_NEWIPC | (network ? CLONE_NEWNET : 0);
+  const int flags = CLONE_NEWNS | CLONE_NEWIPC | CLONE_NEWPID | (network ? CLONE_NEWNET : 0);
   if (has_capability(CAP_SYS_ADMIN)) {
     if (::unshare(flags) != 0)
       return fail("cannot make private namespaces: " + last_system_error_text());

@@ -6,8 +6,8 @@
 
 namespace kestrum::sandbox {
 
-// Private mount and IPC namespaces, and a private network namespace when
-// asked.
+// Private mount and IPC namespaces, a private PID namespace for the
+// children to come, and a private network namespace when asked.
 // Without CAP_SYS_ADMIN a user namespace comes first, mapping only the
 // caller's own user and group to themselves.
 Status enter_namespaces(bool network);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -21,11 +23,16 @@
 #include "base/io.h"
 #include "base/system_error.h"
 #include "linux/landlock.h"
+#include "linux/seccomp_filter.h"
 
 namespace kestrum::sandbox {
 namespace {
 
 constexpr int kBacklog = 128;
+// Connections served at once; each holds two descriptors and two threads.
+// Beyond it a connection is closed at once: a command cannot make the relay,
+// which runs outside the sandbox, grow without bound.
+constexpr int kMaxConnections = 256;
 
 // One byte of data with room for one descriptor beside it: how the listener
 // crosses from the backend to the relay.
@@ -53,7 +60,21 @@ sockaddr_in loopback(std::uint16_t port) {
   return address;
 }
 
+// Counts itself among the live connections while it exists.
+class Slot {
+ public:
+  explicit Slot(std::atomic<int>& live) : live_(live) { live_.fetch_add(1); }
+  ~Slot() { live_.fetch_sub(1); }
+  Slot(const Slot&) = delete;
+  Slot& operator=(const Slot&) = delete;
+
+ private:
+  std::atomic<int>& live_;
+};
+
 struct Connection {
+  explicit Connection(std::atomic<int>& live) : slot(live) {}
+  Slot slot;
   UniqueFd inside;
   UniqueFd outside;
 };
@@ -77,9 +98,7 @@ void copy(int from, int to) {
   }
 }
 
-void serve(UniqueFd inside, std::uint16_t port) {
-  auto connection = std::make_shared<Connection>();
-  connection->inside = std::move(inside);
+void serve(std::shared_ptr<Connection> connection, std::uint16_t port) {
   connection->outside.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const sockaddr_in proxy = loopback(port);
   if (!connection->outside ||
@@ -107,18 +126,37 @@ Result<UniqueFd> receive_listener(int channel) {
   return UniqueFd(fd);
 }
 
-// Outside the sandbox but with nothing to reach but the proxy: no file
-// access at all, no way to signal anyone outside its own domain.
+// Empties every capability set the relay may have (as root, all of them);
+// true when none is left.
+bool give_up_capabilities() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+  if (::syscall(SYS_capset, &header, none) != 0) return false;
+  __user_cap_data_struct left[_LINUX_CAPABILITY_U32S_3] = {};
+  if (::syscall(SYS_capget, &header, left) != 0) return false;
+  for (const auto& word : left) {
+    if (word.effective || word.permitted || word.inheritable) return false;
+  }
+  return ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0;
+}
+
+// Outside the sandbox but with nothing to reach but the proxy: no
+// capabilities, no file access at all, no way to signal anyone outside its
+// own domain, and a system call filter of its own.
 void detach_and_confine() {
   ::setsid();
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
   ::close(null);
-  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || !restrict_to_nothing()) ::_exit(1);
+  if (!give_up_capabilities() || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      !restrict_to_nothing() || !load_relay_filter()) {
+    ::_exit(1);
+  }
 }
 
 [[noreturn]] void run_relay(int channel, int command, std::uint16_t port) {
   detach_and_confine();
+  std::atomic<int> live{0};
   auto listener = receive_listener(channel);
   if (!listener) ::_exit(1);
   ::close(channel);
@@ -130,9 +168,11 @@ void detach_and_confine() {
     }
     if (waits[1].revents) ::_exit(0);  // the command has ended
     UniqueFd inside(::accept4(listener->get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!inside) continue;
+    if (!inside || live.load() >= kMaxConnections) continue;
+    auto connection = std::make_shared<Connection>(live);
+    connection->inside = std::move(inside);
     try {
-      std::thread(serve, std::move(inside), port).detach();
+      std::thread(serve, std::move(connection), port).detach();
     } catch (const std::system_error&) {
     }
   }

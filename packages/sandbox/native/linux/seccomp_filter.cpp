@@ -157,18 +157,88 @@ void add_rules(Rules& rules, const NetworkPlan& network) {
   if (!network.listen) rules.deny(SCMP_SYS(listen));
 }
 
+// What the relay does once confined: take the listener over its channel,
+// accept, connect to the proxy, copy both ways on threads, and end.
+constexpr int kRelayCalls[] = {
+    SCMP_SYS(recvmsg),
+    SCMP_SYS(accept4),
+    SCMP_SYS(connect),
+    SCMP_SYS(recvfrom),
+    SCMP_SYS(sendto),
+    SCMP_SYS(shutdown),
+    SCMP_SYS(close),
+    SCMP_SYS(poll),
+    SCMP_SYS(ppoll),
+    SCMP_SYS(read),
+    SCMP_SYS(write),
+    SCMP_SYS(writev),
+    SCMP_SYS(mmap),
+    SCMP_SYS(munmap),
+    SCMP_SYS(mprotect),
+    SCMP_SYS(madvise),
+    SCMP_SYS(mremap),
+    SCMP_SYS(brk),
+    SCMP_SYS(futex),
+    SCMP_SYS(set_robust_list),
+    SCMP_SYS(rseq),
+    SCMP_SYS(rt_sigprocmask),
+    SCMP_SYS(rt_sigaction),
+    SCMP_SYS(sigaltstack),
+    SCMP_SYS(sched_yield),
+    SCMP_SYS(nanosleep),
+    SCMP_SYS(clock_nanosleep),
+    SCMP_SYS(gettid),
+    SCMP_SYS(getpid),
+    SCMP_SYS(tgkill),
+    SCMP_SYS(getrandom),
+    SCMP_SYS(exit),
+    SCMP_SYS(exit_group),
+    SCMP_SYS(restart_syscall),
+};
+
+Status load(scmp_filter_ctx filter, int result) {
+  if (result != 0)
+    return fail("cannot build the system call filter: " + system_error_text(-result));
+  if (const int loaded = seccomp_load(filter); loaded != 0)
+    return fail("cannot load the system call filter: " + system_error_text(-loaded));
+  return {};
+}
+
 }  // namespace
+
+Status load_relay_filter() {
+  const Filter filter(seccomp_init(SCMP_ACT_ERRNO(EPERM)), &seccomp_release);
+  if (!filter) return fail("cannot build the system call filter");
+  int result = 0;
+  for (const int syscall : kRelayCalls) {
+    if (result == 0) result = seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, syscall, 0);
+  }
+  // Threads only: a thread is a clone without any namespace flag; clone3
+  // keeps its flags where the filter cannot read them, so the C library
+  // is told it does not exist and falls back to clone.
+  std::uint64_t namespaces = 0;
+  for (const std::uint64_t flag : kNamespaceFlags) namespaces |= flag;
+  if (result == 0) {
+    result = seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
+                              arg(0, SCMP_CMP_MASKED_EQ, namespaces, 0));
+  }
+  if (result == 0) {
+    result = seccomp_rule_add(filter.get(), SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0);
+  }
+  // Only TCP over IPv4, to the proxy.
+  if (result == 0) {
+    result = seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, SCMP_SYS(socket), 1,
+                              arg(0, SCMP_CMP_EQ, AF_INET));
+  }
+  return load(filter.get(), result);
+}
 
 Status load_seccomp_filter(const NetworkPlan& network) {
   const Filter filter(seccomp_init(SCMP_ACT_ALLOW), &seccomp_release);
   if (!filter) return fail("cannot build the system call filter");
   Rules rules(filter.get());
   add_rules(rules, network);
-  if (rules.result() != 0)
-    return fail("cannot build the system call filter: " + system_error_text(-rules.result()));
-  if (const int result = seccomp_load(filter.get()); result != 0)
-    return fail("cannot load the system call filter: " + system_error_text(-result));
-  return {};
+  return load(filter.get(), rules.result());
 }
 
 }  // namespace kestrum::sandbox

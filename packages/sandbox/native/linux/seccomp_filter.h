@@ -14,4 +14,8 @@ namespace kestrum::sandbox {
 // Loads the filter into the calling process (no_new_privs must be set).
 Status load_seccomp_filter(const NetworkPlan& network);
 
+// The relay's own filter: only the calls that accepting, connecting and
+// copying with threads take; anything else fails with EPERM.
+Status load_relay_filter();
+
 }  // namespace kestrum::sandbox

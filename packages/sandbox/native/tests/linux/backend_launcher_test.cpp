@@ -86,14 +86,43 @@ TEST_F(Backend, TheLauncherKeepsItsMemoryToItselfAndTheCommandItsCoreLimit) {
   EXPECT_EQ(read_file(world.at("project/limit")), "77\n");
 }
 
-TEST_F(Backend, TheCommandBecomesTheLauncherInItsProject) {
+// What stays outside the sandbox while the command runs (the supervisor,
+// the namespace's init and the network relay) keeps no capability and can
+// gain none; the relay also runs under a filter of its own.
+TEST_F(Backend, NothingOutsideTheSandboxKeepsAPrivilege) {
+  World world;
+  const std::string script = "touch ready; while [ ! -e finish ]; do sleep 0.02; done";
+  Process launcher(run_options(world.policy(R"({"allow":["a.test"]})"), {"/bin/sh", "-c", script}));
+  ASSERT_TRUE(wait_for_file(world.at("project/ready")));
+  std::vector<std::string> statuses;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path() / "exe", error) == backend())
+      statuses.push_back(read_file((entry.path() / "status").string()));
+  }
+  write_file(world.at("project/finish"), "");
+  EXPECT_EQ(launcher.wait().exit_code, 0);
+  ASSERT_EQ(statuses.size(), 3u) << "the supervisor, init and the relay";
+  std::size_t filtered = 0;
+  for (const std::string& status : statuses) {
+    EXPECT_THAT(status, ::testing::HasSubstr("CapPrm:\t0000000000000000"));
+    EXPECT_THAT(status, ::testing::HasSubstr("CapEff:\t0000000000000000"));
+    EXPECT_THAT(status, ::testing::HasSubstr("NoNewPrivs:\t1"));
+    filtered += status.find("Seccomp:\t2") != std::string::npos;
+  }
+  EXPECT_EQ(filtered, 1u) << "the relay";
+}
+
+// The command is the child of its own PID namespace's init (so it is
+// process 2 there); the launcher's process mirrors how it ended.
+TEST_F(Backend, TheCommandRunsInItsProjectWithTheLaunchersStreams) {
   World world;
   const ProcessResult result = run_process(
       run_options(world.policy(), {"/bin/sh", "-c",
                                    "echo $$; pwd; echo out > /dev/stdout; echo err >&2; "
                                    "echo err2 > /dev/stderr; exit 7"}));
   EXPECT_EQ(result.exit_code, 7);
-  EXPECT_EQ(result.out, std::to_string(result.pid) + "\n" + world.at("project") + "\nout\n");
+  EXPECT_EQ(result.out, "2\n" + world.at("project") + "\nout\n");
   EXPECT_EQ(result.err, "err\nerr2\n");
 }
 

@@ -12,9 +12,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "fixture.h"
 #include "servers.h"
@@ -27,6 +29,8 @@ constexpr std::string_view kDenied = "Permission denied (os error 13)\n";
 constexpr std::string_view kNotPermitted = "Operation not permitted (os error 1)\n";
 constexpr std::string_view kCrossDevice = "Invalid cross-device link (os error 18)\n";
 constexpr std::string_view kBadDescriptor = "Bad file descriptor (os error 9)\n";
+// Processes outside the command's PID namespace do not exist for it.
+constexpr std::string_view kOutOfSight = "No such process (os error 3)\n";
 constexpr std::string_view kBusy = "Device or resource busy (os error 16)\n";
 constexpr std::string_view kUnreachable = "Network is unreachable (os error 101)\n";
 constexpr std::string_view kProxyNetwork = R"({"allow":["a.test"]})";
@@ -56,6 +60,8 @@ struct Attack {
   bool unprivileged = false;
   // The step works inside ("ok"); the attack is what it leaves outside.
   bool works_inside = false;
+  // How long after the launcher has ended `untouched` is checked, in ms.
+  int settle_ms = 0;
 };
 
 std::string disk_of_root() {
@@ -197,6 +203,12 @@ const Attack kAttacks[] = {
      kNotPermitted},
     {"ConnectToTheProxyPortOnAnotherAddress",
      [](const Outside&) { return Args{"connect-proxy-elsewhere"}; }, kUnreachable, kProxyNetwork},
+    // The relay runs outside the sandbox: it must not grow without bound.
+    {"HoldMoreConnectionsThanTheRelayServes",
+     [](const Outside&) {
+       return Args{"hold-proxy-connections", "300"};
+     },
+     "Connection reset by peer (os error 104)\n", kProxyNetwork},
     {"SendUdpToADnsServer",
      [](const Outside&) {
        return Args{"udp", "127.0.0.53", "53"};
@@ -271,12 +283,12 @@ const Attack kAttacks[] = {
      [](const Outside& o) {
        return Args{"ptrace", std::to_string(o.victim)};
      },
-     kNotPermitted},
+     kOutOfSight},
     {"ReadTheMemoryOfAProcessOutside",
      [](const Outside& o) {
        return Args{"read-memory", std::to_string(o.victim)};
      },
-     kNotPermitted},
+     kOutOfSight},
     {"ReachSharedMemoryOutside",
      [](const Outside& o) {
        return Args{"shm", std::to_string(o.shared_memory_key)};
@@ -286,8 +298,8 @@ const Attack kAttacks[] = {
      [](const Outside& o) {
        return Args{"kill", std::to_string(o.victim)};
      },
-     kNotPermitted},
-    {"SignalTheLaunchersProxy", [](const Outside&) { return Args{"kill-parent"}; }, kNotPermitted,
+     kOutOfSight},
+    {"SignalItsParent", [](const Outside&) { return Args{"kill-parent"}; }, kNotPermitted,
      kProxyNetwork},
     // Limits, priorities and placement of a process outside.
     {"LimitAProcessOutside",
@@ -295,7 +307,7 @@ const Attack kAttacks[] = {
        return Args{"prlimit", std::to_string(o.victim)};
      },
      kNotPermitted},
-    {"LimitTheLauncher", [](const Outside&) { return Args{"prlimit-parent"}; }, kNotPermitted,
+    {"LimitItsParent", [](const Outside&) { return Args{"prlimit-parent"}; }, kNotPermitted,
      kProxyNetwork},
     {"LowerThePriorityOfAProcessOutside",
      [](const Outside& o) {
@@ -327,6 +339,13 @@ const Attack kAttacks[] = {
        return Args{"schedattr", std::to_string(o.victim)};
      },
      kNotPermitted, R"({"allow":[]})", false, false, nullptr, true},
+    // A process that left the command's session would go on writing into
+    // the project (or reading the person's terminal) after the launcher ended.
+    {"OutliveTheCommand",
+     [](const Outside& o) {
+       return Args{"outlive", o.world.at("project/late")};
+     },
+     "", R"({"allow":[]})", false, false, "project/late", false, true, 1500},
     // POSIX shared memory is the command's own, and gone with it.
     {"LeaveAFileInSharedMemory",
      [](const Outside&) {
@@ -365,6 +384,10 @@ class Escape : public ::testing::TestWithParam<Attack> {
 // proxy's port. They run as a small script around the helper.
 std::vector<std::string> command_for(const std::vector<std::string>& args) {
   if (args[0] == "kill-parent") return {"/bin/sh", "-c", "exec " + attacker() + " kill $PPID"};
+  if (args[0] == "hold-proxy-connections") {
+    return {"/bin/sh", "-c",
+            "exec " + attacker() + " hold-connections \"${HTTP_PROXY##*:}\" " + args[1]};
+  }
   if (args[0] == "prlimit-parent")
     return {"/bin/sh", "-c", "exec " + attacker() + " prlimit $PPID"};
   if (args[0] == "connect-proxy-elsewhere") {
@@ -424,6 +447,7 @@ TEST_P(Escape, Fails) {
 
   EXPECT_EQ(result.exit_code, attack.works_inside ? 0 : 1) << result.out << result.err;
   EXPECT_EQ(result.out, attack.works_inside ? "ok\n" : attack.error) << result.err;
+  std::this_thread::sleep_for(std::chrono::milliseconds(attack.settle_ms));
   if (attack.untouched) {
     const std::string left = attack.untouched;
     EXPECT_FALSE(exists(left.starts_with("/") ? left : world.at(left))) << left;

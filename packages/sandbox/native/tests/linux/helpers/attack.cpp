@@ -244,6 +244,42 @@ const std::map<std::string, std::pair<std::size_t, std::function<bool(const Args
       }}},
     {"schedattr", {1, [](const Args& a) { return set_attributes(number(a[0])); }}},
     {"lease", {1, [](const Args& a) { return take_lease(a[0]); }}},
+    // Holds `count` connections to 127.0.0.1:`port`; fails (as a reset)
+    // when the other side closed any of them.
+    {"hold-connections",
+     {2,
+      [](const Args& a) {
+        std::vector<int> held;
+        for (int i = 0; i < number(a[1]); ++i) {
+          socklen_t length = 0;
+          const sockaddr_storage to = address("127.0.0.1", number(a[0]), length);
+          const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+          if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&to), length) != 0)
+            return false;
+          held.push_back(fd);
+        }
+        ::usleep(300'000);
+        for (int fd : held) {
+          char byte;
+          if (::recv(fd, &byte, 1, MSG_DONTWAIT) == 0) {
+            errno = ECONNRESET;
+            return false;
+          }
+        }
+        return true;
+      }}},
+    // Leaves the command's session and writes `path` half a second later.
+    {"outlive",
+     {1,
+      [](const Args& a) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+          ::setsid();
+          ::usleep(500'000);
+          ::_exit(write_to(a[0]) ? 0 : 1);
+        }
+        return child > 0;
+      }}},
     // Relative to a folder the command was handed as a descriptor.
     {"openat-read",
      {2, [](const Args& a) { return read_from(::openat(number(a[0]), a[1].c_str(), O_RDONLY)); }}},
