@@ -67,8 +67,8 @@ Command parse_command_line(const std::vector<std::string>& args) {
     return Forget{n == 2 ? std::optional<std::string>(args[1]) : std::nullopt};
   }
   if (word == "--help") return ShowHelp{};
-  if (word == "open-url") return OpenUrl{{args.begin() + 1, args.end()}};
-  if (n == 1 && starts_with_web_scheme(word)) return OpenUrl{{word}};
+  if (word == "open-url") return n == 2 ? Command(OpenUrl{args[1]}) : UsageError{};
+  if (n == 1 && starts_with_web_scheme(word)) return OpenUrl{word};
   if (word == "--version") return ShowVersion{};
   return UsageError{};
 }

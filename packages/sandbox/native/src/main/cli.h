@@ -34,7 +34,7 @@ struct Forget {
   std::optional<std::string> folder;
 };
 struct OpenUrl {
-  std::vector<std::string> args;
+  std::string url;
 };
 
 using Command = std::variant<UsageError, ShowHelp, ShowVersion, RunRequest, Probe, Forget, OpenUrl>;

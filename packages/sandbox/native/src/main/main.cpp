@@ -50,7 +50,7 @@ struct Dispatch {
   [[noreturn]] void operator()(const Probe&) const { finish(run_probe(sandbox_tool_path())); }
   // Nothing is kept between runs, so there is nothing to forget.
   [[noreturn]] void operator()(const Forget&) const { std::exit(0); }
-  [[noreturn]] void operator()(const OpenUrl& request) const { finish(open_url(request.args)); }
+  [[noreturn]] void operator()(const OpenUrl& request) const { finish(open_url(request.url)); }
 };
 
 }  // namespace

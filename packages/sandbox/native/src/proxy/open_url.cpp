@@ -1,7 +1,6 @@
 #include "proxy/open_url.h"
 
 #include "base/utf8.h"
-#include "main/cli.h"
 #include "proxy/head.h"
 #include "proxy/net.h"
 #include "proxy/server.h"
@@ -43,9 +42,7 @@ std::string percent_encode(std::string_view bytes) {
   return out;
 }
 
-Status open_url(const std::vector<std::string>& args, EnvironmentLookup lookup) {
-  if (args.size() != 1) return fail(std::string(kUsage));
-  const std::string& url = args[0];
+Status open_url(const std::string& url, EnvironmentLookup lookup) {
   if (!url.starts_with("https://") && !url.starts_with("http://"))
     return fail("only a web address can be opened");
   auto proxy = proxy_variable(lookup);
