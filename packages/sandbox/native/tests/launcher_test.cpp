@@ -281,13 +281,26 @@ TEST(LauncherRun, ReportsStartFailuresWithTheToolPath) {
     std::string policy;
     std::string err;
   };
+  // Behind the proxy the command starts in a child, which reports back.
+  const auto proxied = [](const std::string& cwd, const std::string& network_extra = "") {
+    return policy_json(cwd, "[]", "", R"({"allow":["a.test"])" + network_extra + "}");
+  };
+  const std::string nul_certificates =
+      R"(,"credentials":{"socket":"/s","command":"c","hosts":[],"certificates":"/a\u0000b"})";
   const Case cases[] = {
       {"kestrum-sandbox-missing", minimal_policy(dir.path()),
        "kestrum-sandbox: could not start " + bin_dir() +
            "/no-such-sandbox-tool: No such file or directory (os error 2)\n"},
+      {"kestrum-sandbox-missing", proxied(dir.path()),
+       "kestrum-sandbox: could not start " + bin_dir() +
+           "/no-such-sandbox-tool: No such file or directory (os error 2)\n"},
       {"kestrum-sandbox-recorded", minimal_policy(dir.path() + "/file"),
        "kestrum-sandbox: could not start " + recorder + ": Not a directory (os error 20)\n"},
+      {"kestrum-sandbox-recorded", proxied(dir.path() + "/file"),
+       "kestrum-sandbox: could not start " + recorder + ": Not a directory (os error 20)\n"},
       {"kestrum-sandbox-recorded", nul_policy,
+       "kestrum-sandbox: could not start " + recorder + ": nul byte found in provided data\n"},
+      {"kestrum-sandbox-recorded", proxied(dir.path(), nul_certificates),
        "kestrum-sandbox: could not start " + recorder + ": nul byte found in provided data\n"},
       {"kestrum-sandbox-recorded", minimal_policy(dir.path() + "/absent"),
        "kestrum-sandbox: " + dir.path() + "/absent: No such file or directory (os error 2)\n"},

@@ -6,7 +6,8 @@
 #include <sys/prctl.h>
 #endif
 
-#include "policy/launch.h"
+#include "launch/exec.h"
+#include "launch/supervise.h"
 #include "proxy/server.h"
 
 namespace kestrum::sandbox {
@@ -52,10 +53,16 @@ Status run(const RunRequest& request, std::string_view tool) {
   if (!prepared) return fail(prepared.error());
   if (auto refused = refuse_folders_as_standard_descriptors(); !refused) return refused;
   const LaunchCommand command{request.program, request.args, core_limit};
-  if (needs_proxy(*prepared, request)) {
-    return start_proxy(*prepared, tool, command, request.events_fd);
+  if (!needs_proxy(*prepared, request)) {
+    auto exec = prepare_exec(*prepared, tool, command, std::nullopt);
+    if (!exec) return fail(exec.error());
+    return exec_in_place(*exec);
   }
-  return launch(*prepared, tool, command, std::nullopt);
+  auto proxy = open_proxy(request.events_fd);
+  if (!proxy) return fail(proxy.error());
+  auto exec = prepare_exec(*prepared, tool, command, proxy->port);
+  if (!exec) return fail(exec.error());
+  return supervise(*exec, [&] { return serve_proxy(std::move(*proxy), prepared->network); });
 }
 
 }  // namespace kestrum::sandbox

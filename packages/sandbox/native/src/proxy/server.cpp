@@ -5,13 +5,11 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstring>
 #include <ctime>
 
@@ -26,9 +24,6 @@
 
 namespace kestrum::sandbox {
 namespace {
-
-constexpr int kForwardedSignals[] = {SIGTERM, SIGINT, SIGHUP};
-constexpr int kLauncherFailure = 125;
 
 void answer(ProxyStream& client, std::string_view response) { (void)client.write_all(response); }
 
@@ -92,25 +87,6 @@ bool transient_accept_failure(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
-[[noreturn]] void mirror_child_status(pid_t child) {
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) ::_exit(kLauncherFailure);
-  }
-  if (WIFEXITED(status)) ::_exit(WEXITSTATUS(status));
-  const int signal_number = WTERMSIG(status);
-  // Die the same way, so the outer product sees what happened to the
-  // command. Directed at this thread: the forwarding thread waits for some of
-  // these signals and must not swallow it.
-  std::signal(signal_number, SIG_DFL);
-  sigset_t just_this;
-  sigemptyset(&just_this);
-  sigaddset(&just_this, signal_number);
-  pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
-  pthread_kill(pthread_self(), signal_number);
-  ::_exit(128 + signal_number);
-}
-
 // Every tunnel holds four descriptors; the usual soft limit (256 on macOS)
 // would cap the proxy at a few dozen tunnels. Raised in the proxy only: the
 // command keeps the limit it was given.
@@ -124,23 +100,6 @@ void raise_descriptor_limit() {
   if (limit.rlim_cur >= wanted) return;
   limit.rlim_cur = wanted;
   ::setrlimit(RLIMIT_NOFILE, &limit);
-}
-
-sigset_t forwarded_set() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int signal_number : kForwardedSignals) sigaddset(&set, signal_number);
-  return set;
-}
-
-[[noreturn]] void run_child(const PreparedPolicy& policy, std::string_view tool,
-                            const LaunchCommand& command, std::uint16_t port,
-                            const sigset_t& original_mask) {
-  pthread_sigmask(SIG_SETMASK, &original_mask, nullptr);
-  auto launched = launch(policy, tool, command, port);
-  const std::string line = "kestrum-sandbox: " + launched.error() + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
-  ::_exit(kLauncherFailure);
 }
 
 }  // namespace
@@ -210,8 +169,7 @@ void accept_loop(std::shared_ptr<const ProxyState> state, UniqueFd listener) {
   }
 }
 
-Status start_proxy(const PreparedPolicy& policy, std::string_view tool,
-                   const LaunchCommand& command, std::optional<std::int32_t> events_fd) {
+Result<ProxyListener> open_proxy(std::optional<std::int32_t> events_fd) {
   // A negative number is never a descriptor; running on without the events
   // the caller asked for would hide every request from it.
   if (events_fd && *events_fd < 0) {
@@ -227,47 +185,21 @@ Status start_proxy(const PreparedPolicy& policy, std::string_view tool,
   UniqueFd events(events_fd ? *events_fd : -1);
   auto listener = bind_loopback_listener();
   if (!listener) return fail("could not start the proxy: " + listener.error());
-  auto& [listen_fd, port] = *listener;
+  if (events) ::fcntl(events.get(), F_SETFD, FD_CLOEXEC);
+  return ProxyListener{std::move(listener->first), listener->second, std::move(events)};
+}
 
-  // Blocked before the fork so that no signal can reach the launcher between
-  // the fork and the forwarding thread's start; the child restores the mask.
-  const sigset_t forwarded = forwarded_set();
-  sigset_t original_mask;
-  pthread_sigmask(SIG_BLOCK, &forwarded, &original_mask);
-  const pid_t child = ::fork();
-  if (child < 0) {
-    const std::string reason = last_system_error_text();
-    pthread_sigmask(SIG_SETMASK, &original_mask, nullptr);
-    return fail("could not fork: " + reason);
-  }
-  if (child == 0) {
-    events.reset();
-    listen_fd.reset();
-    run_child(policy, tool, command, port, original_mask);
-  }
-
+Status serve_proxy(ProxyListener proxy, const Network& network) {
   raise_descriptor_limit();
-  const bool forwarding = spawn_detached([child, forwarded] {
-    while (true) {
-      int signal_number = 0;
-      if (sigwait(&forwarded, &signal_number) == 0) ::kill(child, signal_number);
-    }
-  });
   auto state = std::make_shared<ProxyState>();
-  if (events) state->events = std::make_unique<EventChannel>(std::move(events));
-  state->network = policy.network;
+  if (proxy.events) state->events = std::make_unique<EventChannel>(std::move(proxy.events));
+  state->network = network;
   state->upstream = read_upstream_proxy();
-  const bool accepting = forwarding && spawn_detached([state, fd = std::move(listen_fd)]() mutable {
-                           accept_loop(std::move(state), std::move(fd));
-                         });
-  if (!accepting) {
-    // The command is already running but could never be served or
-    // signalled; stop it rather than leave it half-connected.
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    return fail("could not start the proxy: no thread could be started");
-  }
-  mirror_child_status(child);
+  const bool accepting = spawn_detached([state, fd = std::move(proxy.listener)]() mutable {
+    accept_loop(std::move(state), std::move(fd));
+  });
+  if (!accepting) return fail("could not start the proxy: no thread could be started");
+  return {};
 }
 
 }  // namespace kestrum::sandbox

@@ -1,6 +1,5 @@
-// The loopback proxy: its start inside the launcher (listener, fork, the
-// command in the child), the accept loop, and serving one request per
-// connection.
+// The loopback proxy: its start inside the launcher, the accept loop, and
+// serving one request per connection.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +9,6 @@
 
 #include "base/result.h"
 #include "base/unique_fd.h"
-#include "policy/launch.h"
 #include "policy/policy.h"
 #include "proxy/events.h"
 #include "proxy/stream.h"
@@ -30,10 +28,22 @@ struct ProxyState {
 // Binds 127.0.0.1 on a port the system picks; close-on-exec, backlog 128.
 Result<std::pair<UniqueFd, std::uint16_t>> bind_loopback_listener();
 
-// Starts the proxy and the command in a forked child, then mirrors the
-// child's status as the launcher's own. Returns only with an error message.
-Status start_proxy(const PreparedPolicy& policy, std::string_view tool,
-                   const LaunchCommand& command, std::optional<std::int32_t> events_fd);
+// A proxy that listens but does not serve yet: the port goes into the
+// command's profile and environment before the command starts.
+struct ProxyListener {
+  UniqueFd listener;
+  std::uint16_t port = 0;
+  UniqueFd events;  // closed on exec: the command never holds it
+};
+
+// Takes the event descriptor, if any, and binds the listener. Fails with
+// "could not start the proxy: " and the reason.
+Result<ProxyListener> open_proxy(std::optional<std::int32_t> events_fd);
+
+// Starts serving on its own threads and returns: the descriptor limit
+// raised, the upstream proxy read, the accept thread started. Fails with
+// "could not start the proxy: no thread could be started".
+Status serve_proxy(ProxyListener proxy, const Network& network);
 
 // Accepts forever, one detached thread per connection.
 void accept_loop(std::shared_ptr<const ProxyState> state, UniqueFd listener);
