@@ -6,46 +6,40 @@
 #include "base/utf8.h"
 #include "policy/policy.h"
 #include "policy/profile.h"
+#include "policy/profile_grammar.h"
 
 namespace kestrum::sandbox {
 namespace {
 
+using namespace profile_grammar;
+
 enum class ListKind {
-  write,
-  write_files,
-  deny_write,
-  deny_read,
-  exceptions,
-  traverse,
-  services,
+  kWrite,
+  kWriteFiles,
+  kDenyWrite,
+  kDenyRead,
+  kExceptions,
+  kTraverse,
+  kServices,
 };
 
 struct ListShape {
   std::string_view head;
-  std::string_view item;
+  Item item;
   ListKind kind;
 };
 
 constexpr ListShape kListShapes[] = {
-    {"(allow file-write*", "(subpath ", ListKind::write},
-    {"(allow file-write*", "(regex ", ListKind::write_files},
-    {"(deny file-write*", "(subpath ", ListKind::deny_write},
-    {"(deny file-read* file-write*", "(subpath ", ListKind::deny_read},
-    {"(allow file-read*", "(subpath ", ListKind::exceptions},
-    {"(allow file-read-metadata", "(literal ", ListKind::traverse},
-    {"(allow mach-lookup", "(global-name ", ListKind::services},
+    {kAllowWrite, Item::kSubpath, ListKind::kWrite},
+    {kAllowWrite, Item::kRegex, ListKind::kWriteFiles},
+    {kDenyWrite, Item::kSubpath, ListKind::kDenyWrite},
+    {kDenyReadAndWrite, Item::kSubpath, ListKind::kDenyRead},
+    {kAllowRead, Item::kSubpath, ListKind::kExceptions},
+    {kAllowMetadata, Item::kLiteral, ListKind::kTraverse},
+    {kAllowMachLookup, Item::kGlobalName, ListKind::kServices},
 };
 
-constexpr std::string_view kPortHead = "(allow network-outbound (remote ip \"localhost:";
-constexpr std::string_view kPortTail = "\"))";
-constexpr std::string_view kSocketHead =
-    "(allow network-outbound (remote unix-socket (path-literal ";
-constexpr std::string_view kSocketTail = ")))";
-constexpr std::string_view kLoopbackLine =
-    R"((allow network-bind network-inbound (local ip "localhost:*")))";
-constexpr std::string_view kRegexCharacters = "\\.^$|?*+()[]{}";
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
-constexpr std::size_t kKeychainServiceCount = 14;
 
 // A line ends at a line feed outside a quoted string: a path may hold one.
 std::vector<std::string> split_lines(std::string_view text) {
@@ -129,7 +123,7 @@ class Reader {
     number_ = number;
     for (const ListShape& shape : kListShapes) {
       if (!line.starts_with(shape.head)) continue;
-      auto items = take_items(line.substr(shape.head.size()), shape.item);
+      auto items = take_items(line.substr(shape.head.size()), item_opener(shape.item));
       if (items) return add(shape.kind, std::move(*items));
     }
     if (line.starts_with(kPortHead) && line.ends_with(kPortTail)) {
@@ -163,10 +157,10 @@ class Reader {
   Status add(ListKind kind, std::vector<std::string> items) {
     std::vector<std::string>* list = nullptr;
     switch (kind) {
-      case ListKind::write:
+      case ListKind::kWrite:
         list = after_services_ ? &rules_.write_in_exceptions : &rules_.write;
         break;
-      case ListKind::write_files:
+      case ListKind::kWriteFiles:
         for (std::string& item : items) {
           auto path = unescape_regex(item);
           if (!path) return failure("malformed regex: " + item);
@@ -174,20 +168,20 @@ class Reader {
         }
         list = &rules_.write_files;
         break;
-      case ListKind::deny_write:
+      case ListKind::kDenyWrite:
         list = after_services_ ? &rules_.deny_write_in_exceptions : &rules_.deny_write;
         break;
-      case ListKind::deny_read:
+      case ListKind::kDenyRead:
         list = after_exceptions_ ? &rules_.deny_read_in_exceptions : &rules_.deny_read;
         break;
-      case ListKind::exceptions:
+      case ListKind::kExceptions:
         after_exceptions_ = true;
         list = &rules_.exceptions;
         break;
-      case ListKind::traverse:
+      case ListKind::kTraverse:
         list = &rules_.traverse;
         break;
-      case ListKind::services:
+      case ListKind::kServices:
         after_services_ = true;
         rules_.keychain = items.size() == kKeychainServiceCount;
         return {};

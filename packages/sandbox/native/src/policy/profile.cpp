@@ -5,55 +5,12 @@
 #include <vector>
 
 #include "policy/path.h"
+#include "policy/profile_grammar.h"
 
 namespace kestrum::sandbox {
 namespace {
 
-constexpr std::array<std::string_view, 6> kOpeningLines{
-    "(version 1)",
-    "(deny default)",
-    "(allow process-exec process-fork)",
-    "(allow signal (target same-sandbox))",
-    "(allow process-info* (target same-sandbox))",
-    "(allow file-read*)",
-};
-
-constexpr std::string_view kDeviceWriteLine =
-    R"((allow file-write* (literal "/dev/null") (literal "/dev/zero") (literal "/dev/stdout"))"
-    R"( (literal "/dev/stderr") (regex #"^/dev/fd/")))";
-
-constexpr std::array<std::string_view, 5> kSystemLines{
-    "(allow file-ioctl)",           "(allow sysctl-read)",
-    "(allow pseudo-tty)",           "(allow ipc-posix-shm* ipc-posix-sem)",
-    "(allow user-preference-read)",
-};
-
-constexpr std::string_view kLoopbackLine =
-    R"((allow network-bind network-inbound (local ip "localhost:*")))";
-
-constexpr std::array<std::string_view, 10> kMachServices{
-    "com.apple.system.opendirectoryd.libinfo",
-    "com.apple.system.opendirectoryd.membership",
-    "com.apple.system.logger",
-    "com.apple.system.notification_center",
-    "com.apple.logd",
-    "com.apple.diagnosticd",
-    "com.apple.trustd.agent",
-    "com.apple.cfprefsd.daemon",
-    "com.apple.cfprefsd.agent",
-    "com.apple.FSEvents",
-};
-
-constexpr std::array<std::string_view, 4> kKeychainMachServices{
-    "com.apple.SecurityServer",
-    "com.apple.securityd.xpc",
-    "com.apple.trustd",
-    "com.apple.ocspd",
-};
-
-constexpr std::string_view kRegexCharacters = "\\.^$|?*+()[]{}";
-
-enum class ItemKind { subpath, literal, regex, global_name };
+using namespace profile_grammar;
 
 std::string wrap(std::string_view head, std::string_view quoted) {
   std::string item(head);
@@ -64,26 +21,14 @@ std::string wrap(std::string_view head, std::string_view quoted) {
 
 // Paths reach the profile as text: Seatbelt reads the profile as UTF-8, so
 // bytes that are not are replaced rather than passed through.
-std::string item(ItemKind kind, std::string_view path) {
-  const std::string text = display_text(path);
-  switch (kind) {
-    case ItemKind::subpath:
-      return wrap("(subpath ", sbpl_quote(text));
-    case ItemKind::literal:
-      return wrap("(literal ", sbpl_quote(text));
-    case ItemKind::regex: {
-      std::string anchored = "^";
-      anchored += regex_escape(text);
-      return wrap("(regex ", sbpl_quote(anchored));
-    }
-    case ItemKind::global_name:
-      return wrap("(global-name ", sbpl_quote(text));
-  }
-  return {};
+std::string item(Item kind, std::string_view path) {
+  std::string text = display_text(path);
+  if (kind == Item::kRegex) text = "^" + regex_escape(text);
+  return wrap(item_opener(kind), sbpl_quote(text));
 }
 
 template <class Paths>
-std::string rule(std::string_view head, ItemKind kind, const Paths& paths) {
+std::string rule(std::string_view head, Item kind, const Paths& paths) {
   std::string line(head);
   for (const auto& path : paths) {
     line += ' ';
@@ -139,17 +84,16 @@ std::vector<std::string> writable_in_exceptions(const PreparedPolicy& policy) {
 void add_exception_lines(std::vector<std::string>& lines, const PreparedPolicy& policy) {
   const std::vector<std::string>& exceptions = policy.deny_read_except;
   if (exceptions.empty()) return;
-  lines.push_back(rule("(allow file-read*", ItemKind::subpath, exceptions));
+  lines.push_back(rule(kAllowRead, Item::kSubpath, exceptions));
   const struct {
     std::string_view head;
-    ItemKind kind;
+    Item kind;
     std::vector<std::string> paths;
   } rows[] = {
-      {"(allow file-read-metadata", ItemKind::literal, ancestors_to_traverse(policy)},
-      {"(allow file-write*", ItemKind::subpath, writable_in_exceptions(policy)},
-      {"(deny file-write*", ItemKind::subpath, inside_some(policy.deny_write, exceptions)},
-      {"(deny file-read* file-write*", ItemKind::subpath,
-       inside_some(policy.deny_read, exceptions)},
+      {kAllowMetadata, Item::kLiteral, ancestors_to_traverse(policy)},
+      {kAllowWrite, Item::kSubpath, writable_in_exceptions(policy)},
+      {kDenyWrite, Item::kSubpath, inside_some(policy.deny_write, exceptions)},
+      {kDenyReadAndWrite, Item::kSubpath, inside_some(policy.deny_read, exceptions)},
   };
   for (const auto& row : rows) {
     if (!row.paths.empty()) lines.push_back(rule(row.head, row.kind, row.paths));
@@ -159,13 +103,12 @@ void add_exception_lines(std::vector<std::string>& lines, const PreparedPolicy& 
 void add_network_lines(std::vector<std::string>& lines, const PreparedPolicy& policy,
                        std::optional<std::uint16_t> port) {
   if (port) {
-    lines.push_back("(allow network-outbound (remote ip \"localhost:" + std::to_string(*port) +
-                    "\"))");
+    lines.push_back(std::string(kPortHead) + std::to_string(*port) + std::string(kPortTail));
   }
   if (policy.network.loopback) lines.emplace_back(kLoopbackLine);
   for (const std::string& socket : policy.network.sockets) {
-    lines.push_back("(allow network-outbound (remote unix-socket (path-literal " +
-                    sbpl_quote(display_text(socket)) + ")))");
+    lines.push_back(std::string(kSocketHead) + sbpl_quote(display_text(socket)) +
+                    std::string(kSocketTail));
   }
 }
 
@@ -173,7 +116,7 @@ std::string mach_line(bool keychain) {
   std::vector<std::string_view> names(kMachServices.begin(), kMachServices.end());
   if (keychain)
     names.insert(names.end(), kKeychainMachServices.begin(), kKeychainMachServices.end());
-  return rule("(allow mach-lookup", ItemKind::global_name, names);
+  return rule(kAllowMachLookup, Item::kGlobalName, names);
 }
 
 std::string join_lines(const std::vector<std::string>& lines) {
@@ -208,20 +151,19 @@ std::string regex_escape(std::string_view text) {
 
 std::string build_profile(const PreparedPolicy& policy, std::optional<std::uint16_t> port) {
   std::vector<std::string> lines(kOpeningLines.begin(), kOpeningLines.end());
-  if (!policy.write.empty())
-    lines.push_back(rule("(allow file-write*", ItemKind::subpath, policy.write));
+  if (!policy.write.empty()) lines.push_back(rule(kAllowWrite, Item::kSubpath, policy.write));
   if (!policy.write_files.empty()) {
-    lines.push_back(rule("(allow file-write*", ItemKind::regex, policy.write_files));
+    lines.push_back(rule(kAllowWrite, Item::kRegex, policy.write_files));
   }
   lines.emplace_back(kDeviceWriteLine);
   if (!policy.deny_write.empty()) {
-    lines.push_back(rule("(deny file-write*", ItemKind::subpath, policy.deny_write));
+    lines.push_back(rule(kDenyWrite, Item::kSubpath, policy.deny_write));
   }
   lines.insert(lines.end(), kSystemLines.begin(), kSystemLines.end());
   add_network_lines(lines, policy, port);
   lines.push_back(mach_line(policy.keychain));
   if (!policy.deny_read.empty()) {
-    lines.push_back(rule("(deny file-read* file-write*", ItemKind::subpath, policy.deny_read));
+    lines.push_back(rule(kDenyReadAndWrite, Item::kSubpath, policy.deny_read));
   }
   add_exception_lines(lines, policy);
   return join_lines(lines);
