@@ -76,7 +76,7 @@ TEST(EnvironmentTest, ChildEnvironment) {
   const Credentials credentials{"/run/cred.sock", "cred", {}, "/etc/../certs/bundle.pem"};
   const struct {
     std::string name;
-    PreparedPolicy policy;
+    Policy policy;
     std::optional<std::uint16_t> port;
     std::vector<EnvEntry> launcher, expected;
   } cases[] = {
@@ -161,7 +161,8 @@ TEST(EnvironmentTest, ChildEnvironment) {
         default_bundle}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(child_environment(c.policy, c.port, c.launcher), c.expected) << c.name;
+    EXPECT_EQ(child_environment(PreparedPolicy{c.policy}, c.port, c.launcher), c.expected)
+        << c.name;
   }
 }
 

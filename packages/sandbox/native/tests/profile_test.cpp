@@ -60,7 +60,7 @@ std::string smallest_with(const std::vector<std::pair<int, std::string>>& added)
 }
 
 TEST(ProfileTest, SmallestPolicyGivesThirteenLines) {
-  EXPECT_EQ(build_profile(PreparedPolicy{.cwd = "/w"}, std::nullopt), kSmallest);
+  EXPECT_EQ(build_profile(PreparedPolicy{{.cwd = "/w"}}, std::nullopt), kSmallest);
   EXPECT_EQ(split_lines(kSmallest).size(), 13u);
 }
 
@@ -84,7 +84,7 @@ TEST(ProfileTest, QuotesAndEscapes) {
 TEST(ProfileTest, LinesAppearInTheirPlace) {
   const struct {
     std::string name;
-    PreparedPolicy policy;
+    Policy policy;
     std::optional<std::uint16_t> port;
     std::vector<std::pair<int, std::string>> added;
   } cases[] = {
@@ -119,14 +119,14 @@ TEST(ProfileTest, LinesAppearInTheirPlace) {
        {{13, "(deny file-read* file-write* (subpath \"/h\"))"}}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(build_profile(c.policy, c.port), smallest_with(c.added)) << c.name;
+    EXPECT_EQ(build_profile(PreparedPolicy{c.policy}, c.port), smallest_with(c.added)) << c.name;
   }
 }
 
 TEST(ProfileTest, ExceptionsReopenWhatTheHiddenFoldersClose) {
   const struct {
     std::string name;
-    PreparedPolicy policy;
+    Policy policy;
     std::vector<std::string> lines;  // the lines after the mach-lookup line
   } cases[] = {
       {"ancestors stop at the hidden folder",
@@ -178,7 +178,8 @@ TEST(ProfileTest, ExceptionsReopenWhatTheHiddenFoldersClose) {
         "(deny file-read* file-write* (subpath \"/h/a/b/s\"))"}},
   };
   for (const auto& c : cases) {
-    const std::vector<std::string> lines = split_lines(build_profile(c.policy, std::nullopt));
+    const std::vector<std::string> lines =
+        split_lines(build_profile(PreparedPolicy{c.policy}, std::nullopt));
     const auto mach = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
       return line.starts_with("(allow mach-lookup");
     });
@@ -188,13 +189,13 @@ TEST(ProfileTest, ExceptionsReopenWhatTheHiddenFoldersClose) {
 }
 
 TEST(ProfileTest, EveryLineInOrder) {
-  const PreparedPolicy policy{.write = {"/h/a"},
-                              .write_files = {"/f"},
-                              .deny_write = {"/h/a/b/w"},
-                              .deny_read = {"/h", "/h/a/b/r"},
-                              .deny_read_except = {"/h/a/b"},
-                              .network = {.loopback = true, .sockets = {"/s"}},
-                              .keychain = true};
+  const PreparedPolicy policy{{.write = {"/h/a"},
+                               .write_files = {"/f"},
+                               .deny_write = {"/h/a/b/w"},
+                               .deny_read = {"/h", "/h/a/b/r"},
+                               .deny_read_except = {"/h/a/b"},
+                               .keychain = true,
+                               .network = {.loopback = true, .sockets = {"/s"}}}};
   const std::vector<std::string> base = split_lines(kSmallest);
   const std::vector<std::string> expected = {
       base[0],

@@ -42,22 +42,10 @@ struct Policy {
   Network network;
 };
 
-// Every path canonical (or, for write_files/deny_write/sockets, a canonical
-// parent joined with a last name), every path list sorted in path order
-// without duplicates.
-struct PreparedPolicy {
-  std::string cwd;
-  std::vector<std::string> write;
-  std::vector<std::string> write_files;
-  std::vector<std::string> deny_write;
-  std::vector<std::string> deny_read;
-  std::vector<std::string> deny_read_except;
-  std::vector<std::string> deny_env;
-  std::vector<std::string> keep_env;
-  Network network;
-  std::uint32_t version = 0;
-  bool keychain = false;
-};
+// The same fields, every path canonical (or, for write_files, deny_write
+// and sockets, a canonical parent joined with a last name), every path list
+// sorted in path order without duplicates.
+struct PreparedPolicy : Policy {};
 
 // Reads the JSON text and checks it without touching the file system.
 // Fails with "invalid policy: ..." for reader errors, or a check's message.

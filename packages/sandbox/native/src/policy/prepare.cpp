@@ -76,7 +76,9 @@ Result<PreparedPolicy> prepare_policy(const Policy& policy) {
   auto cwd = canonicalize(policy.cwd);
   if (!cwd) return fail(display_text(policy.cwd) + ": " + cwd.error());
 
-  PreparedPolicy prepared;
+  // Everything is copied, then the paths are replaced: a field added to the
+  // policy reaches the prepared one without a line here.
+  PreparedPolicy prepared{policy};
   prepared.cwd = std::move(cwd).value();
   // The exceptions are checked against the hidden folders as prepared, so
   // these two steps keep their order.
@@ -88,12 +90,7 @@ Result<PreparedPolicy> prepare_policy(const Policy& policy) {
   prepared.write = canonical_existing(policy.write);
   prepared.write_files = canonical_or_joined(policy.write_files);
   prepared.deny_write = canonical_or_joined(policy.deny_write);
-  prepared.deny_env = policy.deny_env;
-  prepared.keep_env = policy.keep_env;
-  prepared.network = policy.network;
   prepared.network.sockets = canonical_or_joined(policy.network.sockets);
-  prepared.version = policy.version;
-  prepared.keychain = policy.keychain;
   return prepared;
 }
 

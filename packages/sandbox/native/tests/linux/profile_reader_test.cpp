@@ -14,12 +14,12 @@ using Paths = std::vector<std::string>;
 
 struct RoundTrip {
   const char* name;
-  PreparedPolicy policy;
+  Policy policy;
   std::optional<std::uint16_t> port;
   ProfileRules expected;
 };
 
-PreparedPolicy with_network(PreparedPolicy policy, bool loopback) {
+Policy with_network(Policy policy, bool loopback) {
   policy.network.loopback = loopback;
   return policy;
 }
@@ -64,7 +64,7 @@ const RoundTrip kRoundTrips[] = {
 TEST(ReadProfile, ReadsBackEveryListTheLauncherWrites) {
   for (const RoundTrip& row : kRoundTrips) {
     SCOPED_TRACE(row.name);
-    auto rules = read_profile(build_profile(row.policy, row.port));
+    auto rules = read_profile(build_profile(PreparedPolicy{row.policy}, row.port));
     ASSERT_TRUE(rules) << rules.error();
     const ProfileRules& e = row.expected;
     EXPECT_EQ(rules->write, e.write);
