@@ -16,9 +16,9 @@ namespace kestrum::sandbox {
 
 EntryKind SystemFileView::kind(const std::string& path) const {
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return EntryKind::missing;
-  if (S_ISLNK(info.st_mode)) return EntryKind::link;
-  return S_ISDIR(info.st_mode) ? EntryKind::folder : EntryKind::file;
+  if (::lstat(path.c_str(), &info) != 0) return EntryKind::kMissing;
+  if (S_ISLNK(info.st_mode)) return EntryKind::kLink;
+  return S_ISDIR(info.st_mode) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
 std::vector<std::string> SystemFileView::names(const std::string& folder) const {

@@ -24,11 +24,11 @@ constexpr std::uint64_t kDevice = kReadFile | kWriteFile | kTruncate;
 
 std::uint64_t rights_of(Grant grant) {
   switch (grant) {
-    case Grant::read:
+    case Grant::kRead:
       return kRead;
-    case Grant::write:
+    case Grant::kWrite:
       return kHandled;
-    case Grant::device:
+    case Grant::kDevice:
       return kDevice;
   }
   return 0;
@@ -108,7 +108,7 @@ Status restrict_with_landlock(const std::vector<GrantRule>& grants, const Networ
   const SystemFileView files;
   for (const GrantRule& grant : grants) {
     // Less to grant is never less safe.
-    if (files.kind(grant.path) == EntryKind::missing) continue;
+    if (files.kind(grant.path) == EntryKind::kMissing) continue;
     auto fd = open_path(grant.path);
     if (!fd) return fail(fd.take_error());
     if (auto status = add_path_rule(ruleset->get(), fd->get(), rights_of(grant.grant)); !status)

@@ -15,11 +15,11 @@
 #include "linux/files.h"
 #include "linux/landlock.h"
 #include "linux/mounts.h"
+#include "linux/namespace_relay.h"
 #include "linux/pid_namespace.h"
 #include "linux/plan.h"
 #include "linux/privileges.h"
 #include "linux/profile_reader.h"
-#include "linux/relay.h"
 #include "linux/seccomp_filter.h"
 
 namespace {
@@ -59,8 +59,8 @@ Status enforce(const Plan& plan) {
   auto cwd = working_folder();
   if (!cwd) return fail(cwd.take_error());
   UniqueFd relay;
-  if (plan.network.relay_port) {
-    auto channel = start_relay(*plan.network.relay_port);
+  if (plan.network.namespace_relay_port) {
+    auto channel = start_namespace_relay(*plan.network.namespace_relay_port);
     if (!channel) return fail(channel.take_error());
     relay = std::move(channel).value();
   }
@@ -70,7 +70,8 @@ Status enforce(const Plan& plan) {
     if (auto status = bring_loopback_up(); !status) return status;
   }
   if (relay) {
-    if (auto status = hand_over_listener(relay, *plan.network.relay_port); !status) return status;
+    if (auto status = hand_over_listener(relay, *plan.network.namespace_relay_port); !status)
+      return status;
     relay.reset();
   }
   // The old working folder is the mount underneath the new ones.

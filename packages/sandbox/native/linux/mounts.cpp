@@ -154,7 +154,7 @@ Status freeze(const std::string& folder, const FileView& files) {
   std::vector<std::pair<std::string, UniqueFd>> entries;
   for (const std::string& name : files.names(folder)) {
     const std::string path = folder + "/" + name;
-    if (files.kind(path) == EntryKind::link) continue;  // a read-only folder keeps its links
+    if (files.kind(path) == EntryKind::kLink) continue;  // a read-only folder keeps its links
     auto tree = clone_tree(path);
     if (!tree) return fail(tree.take_error());
     entries.emplace_back(path, std::move(tree).value());
@@ -185,7 +185,7 @@ class Builder {
       if (auto status = keep(path); !status) return status;
     }
     for (const MountStep& step : plan_.steps) {
-      if (step.action != MountAction::reopen) continue;
+      if (step.action != MountAction::kReopen) continue;
       if (auto status = keep(step.path); !status) return status;
     }
     if (auto status = close_tree(); !status) return status;
@@ -231,19 +231,19 @@ class Builder {
 
   Status apply(const MountStep& step) {
     switch (step.action) {
-      case MountAction::freeze:
+      case MountAction::kFreeze:
         return freeze(step.path, files_);
-      case MountAction::read_only:
+      case MountAction::kReadOnly:
         if (step.path == "/")
           return set_attributes(AT_FDCWD, "/", AT_RECURSIVE, MOUNT_ATTR_RDONLY, 0, "/");
         return attach_read_only(step.path);
-      case MountAction::hide_file:
+      case MountAction::kHideFile:
         return cover(covers_.file(), step.path);
-      case MountAction::hide_folder:
+      case MountAction::kHideFolder:
         return cover(covers_.folder(step.passages), step.path);
-      case MountAction::reopen:
+      case MountAction::kReopen:
         return put_back(step.path, step.writable);
-      case MountAction::pin:
+      case MountAction::kPin:
         return pin(step.path);
     }
     return {};

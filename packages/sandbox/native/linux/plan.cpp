@@ -45,7 +45,7 @@ std::vector<std::string> outermost(std::vector<std::string> paths) {
 
 bool exists(const FileView& files, const std::string& path) {
   const EntryKind kind = files.kind(path);
-  return kind == EntryKind::folder || kind == EntryKind::file;
+  return kind == EntryKind::kFolder || kind == EntryKind::kFile;
 }
 
 // A writeFiles path matches every path that begins with it: the entries of
@@ -87,8 +87,8 @@ Status add_deny_write(std::vector<MountStep>& steps, const std::vector<std::stri
   std::vector<std::string> frozen, read_only;
   for (const std::string& path : paths) {
     const EntryKind kind = files.kind(path);
-    if (kind == EntryKind::link) return changed(path, "became a symbolic link");
-    if (kind != EntryKind::missing) {
+    if (kind == EntryKind::kLink) return changed(path, "became a symbolic link");
+    if (kind != EntryKind::kMissing) {
       read_only.push_back(path);
       continue;
     }
@@ -101,9 +101,9 @@ Status add_deny_write(std::vector<MountStep>& steps, const std::vector<std::stri
   }
   std::erase_if(frozen, [&](const std::string& folder) { return inside_any(folder, read_only); });
   sort_unique_paths(frozen);
-  for (std::string& folder : frozen) steps.push_back(step(MountAction::freeze, std::move(folder)));
+  for (std::string& folder : frozen) steps.push_back(step(MountAction::kFreeze, std::move(folder)));
   for (std::string& path : outermost(read_only)) {
-    steps.push_back(step(MountAction::read_only, std::move(path)));
+    steps.push_back(step(MountAction::kReadOnly, std::move(path)));
   }
   return {};
 }
@@ -117,10 +117,10 @@ Status add_hidden(std::vector<MountStep>& steps, const std::vector<std::string>&
   for (const std::string& path : outermost(paths)) {
     if (path == "/") return fail("cannot hide the root folder");
     const EntryKind kind = files.kind(path);
-    if (kind == EntryKind::missing) return changed(path, "vanished");
-    if (kind == EntryKind::link) return changed(path, "became a symbolic link");
+    if (kind == EntryKind::kMissing) return changed(path, "vanished");
+    if (kind == EntryKind::kLink) return changed(path, "became a symbolic link");
     MountStep hide =
-        step(kind == EntryKind::folder ? MountAction::hide_folder : MountAction::hide_file, path);
+        step(kind == EntryKind::kFolder ? MountAction::kHideFolder : MountAction::kHideFile, path);
     for (const std::string& exception : exceptions) {
       if (strictly_inside(exception, path)) hide.passages.push_back(relative_to(exception, path));
     }
@@ -137,16 +137,16 @@ Status add_exceptions(std::vector<MountStep>& steps, const ProfileRules& rules,
             [&](const std::string& hidden) { return strictly_inside(exception, hidden); })) {
       return fail(display_text(exception) + " is not inside a hidden folder");
     }
-    if (files.kind(exception) != EntryKind::folder)
+    if (files.kind(exception) != EntryKind::kFolder)
       return changed(exception, "stopped being a folder");
     const auto& writable = rules.write_in_exceptions;
     const bool whole = std::any_of(writable.begin(), writable.end(), [&](const std::string& path) {
       return same_path(path, exception);
     });
-    steps.push_back(step(MountAction::reopen, exception, whole));
+    steps.push_back(step(MountAction::kReopen, exception, whole));
     for (const std::string& path : outermost(writable)) {
       if (strictly_inside(path, exception) && exists(files, path)) {
-        steps.push_back(step(MountAction::reopen, path, true));
+        steps.push_back(step(MountAction::kReopen, path, true));
       }
     }
   }
@@ -175,7 +175,7 @@ void add_pins(std::vector<MountStep>& steps, const std::vector<std::string>& roo
                        [&](const std::string& path) { return same_path(path, folder); });
   });
   sort_unique_paths(pins);
-  for (std::string& folder : pins) steps.push_back(step(MountAction::pin, std::move(folder)));
+  for (std::string& folder : pins) steps.push_back(step(MountAction::kPin, std::move(folder)));
 }
 
 // What a rename could move out of its rules' way: the denied and hidden
@@ -186,7 +186,7 @@ std::vector<std::string> protected_places(const std::vector<std::string>& deny_w
                                           const FileView& files) {
   std::vector<std::string> places = hidden;
   for (const std::string& path : deny_write)
-    places.push_back(files.kind(path) == EntryKind::missing ? parent_of(path) : path);
+    places.push_back(files.kind(path) == EntryKind::kMissing ? parent_of(path) : path);
   return places;
 }
 
@@ -202,7 +202,7 @@ std::vector<std::string> writable_in_exceptions(const ProfileRules& rules, const
 Result<MountPlan> plan_mounts(const ProfileRules& rules, const FileView& files) {
   MountPlan plan;
   plan.writable = writable_at_start(rules, files);
-  plan.private_shared_memory = files.kind(std::string(kSharedMemory)) == EntryKind::folder &&
+  plan.private_shared_memory = files.kind(std::string(kSharedMemory)) == EntryKind::kFolder &&
                                !inside_any(kSharedMemory, rules.deny_read);
   if (!plan.writable.empty() && plan.writable.front() == "/") {
     plan.read_only_tree = false;
@@ -237,14 +237,14 @@ std::vector<GrantRule> plan_grants(const ProfileRules& rules, const MountPlan& m
   std::vector<GrantRule> grants;
   for (const std::string& name : files.names("/")) {
     const std::string path = join("/", name);
-    if (name != "dev" && exists(files, path)) grants.push_back({Grant::read, path});
+    if (name != "dev" && exists(files, path)) grants.push_back({Grant::kRead, path});
   }
   std::sort(grants.begin(), grants.end(),
             [](const GrantRule& a, const GrantRule& b) { return path_less(a.path, b.path); });
   for (std::string_view device : kReadableDevices)
-    grants.push_back({Grant::read, std::string(device)});
+    grants.push_back({Grant::kRead, std::string(device)});
   for (std::string_view device : kWritableDevices)
-    grants.push_back({Grant::device, std::string(device)});
+    grants.push_back({Grant::kDevice, std::string(device)});
   std::vector<std::string> writable =
       mounts.read_only_tree ? mounts.writable : std::vector<std::string>{"/"};
   for (const std::string& path : rules.write_in_exceptions) {
@@ -252,7 +252,7 @@ std::vector<GrantRule> plan_grants(const ProfileRules& rules, const MountPlan& m
   }
   if (mounts.private_shared_memory) writable.emplace_back(kSharedMemory);
   for (std::string& path : outermost(std::move(writable)))
-    grants.push_back({Grant::write, std::move(path)});
+    grants.push_back({Grant::kWrite, std::move(path)});
   std::erase_if(grants, [&](const GrantRule& rule) { return !exists(files, rule.path); });
   return grants;
 }
@@ -265,7 +265,7 @@ Result<NetworkPlan> plan_network(const ProfileRules& rules) {
   if (rules.port == 0) return fail("the proxy's port 0 cannot be reached");
   NetworkPlan plan;
   plan.own_namespace = rules.port.has_value() || rules.loopback;
-  plan.relay_port = rules.port;
+  plan.namespace_relay_port = rules.port;
   plan.ip_sockets = plan.own_namespace;
   plan.listen = rules.loopback;
   if (rules.port) plan.connect_ports.push_back(*rules.port);

@@ -22,7 +22,7 @@
 
 namespace kestrum::sandbox {
 
-enum class EntryKind { missing, folder, file, link };
+enum class EntryKind { kMissing, kFolder, kFile, kLink };
 
 // The file system as the plan sees it, at the time the backend starts.
 class FileView {
@@ -36,14 +36,14 @@ class FileView {
 enum class MountAction {
   // The folder keeps its present entries as they are, but gains none and
   // loses none: it is read-only and each entry is put back on top.
-  freeze,
-  read_only,    // recursively, including mounts below
-  hide_file,    // an empty file nobody may open
-  hide_folder,  // an empty folder; `passages` lead through it to exceptions
-  reopen,       // the path as it was at the start, read-only unless `writable`
+  kFreeze,
+  kReadOnly,    // recursively, including mounts below
+  kHideFile,    // an empty file nobody may open
+  kHideFolder,  // an empty folder; `passages` lead through it to exceptions
+  kReopen,      // the path as it was at the start, read-only unless `writable`
   // The folder mounted over itself as it is: its entries can still change,
   // but it can be neither renamed nor removed.
-  pin,
+  kPin,
 };
 
 struct MountStep {
@@ -66,9 +66,9 @@ struct MountPlan {
 };
 
 enum class Grant {
-  read,    // read and execute
-  write,   // everything but listing, which is never restricted
-  device,  // read and write of a device node
+  kRead,    // read and execute
+  kWrite,   // everything but listing, which is never restricted
+  kDevice,  // read and write of a device node
 };
 
 struct GrantRule {
@@ -78,9 +78,9 @@ struct GrantRule {
 };
 
 struct NetworkPlan {
-  bool own_namespace = false;               // the only loopback is the sandbox's own
-  std::optional<std::uint16_t> relay_port;  // forwarded to the launcher's proxy
-  bool ip_sockets = false;                  // TCP over IPv4 and IPv6
+  bool own_namespace = false;                         // the only loopback is the sandbox's own
+  std::optional<std::uint16_t> namespace_relay_port;  // forwarded to the launcher's proxy
+  bool ip_sockets = false;                            // TCP over IPv4 and IPv6
   bool listen = false;
   std::vector<std::uint16_t> connect_ports;
   bool restrict_bind = true;

@@ -159,7 +159,7 @@ void add_rules(Rules& rules, const NetworkPlan& network) {
 
 // What the relay does once confined: take the listener over its channel,
 // accept, connect to the proxy, copy both ways on threads, and end.
-constexpr int kRelayCalls[] = {
+constexpr int kNamespaceRelayCalls[] = {
     SCMP_SYS(recvmsg),
     SCMP_SYS(accept4),
     SCMP_SYS(connect),
@@ -211,11 +211,11 @@ Status load(scmp_filter_ctx filter, int result) {
 
 }  // namespace
 
-Status load_relay_filter() {
+Status load_namespace_relay_filter() {
   const Filter filter(seccomp_init(SCMP_ACT_ERRNO(EPERM)), &seccomp_release);
   if (!filter) return fail("cannot build the system call filter");
   int result = 0;
-  for (const int syscall : kRelayCalls) {
+  for (const int syscall : kNamespaceRelayCalls) {
     if (result == 0) result = seccomp_rule_add(filter.get(), SCMP_ACT_ALLOW, syscall, 0);
   }
   // Threads only: a thread is a clone without any namespace flag; clone3

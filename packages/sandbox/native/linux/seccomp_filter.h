@@ -16,6 +16,6 @@ Status load_seccomp_filter(const NetworkPlan& network);
 
 // The relay's own filter: only the calls that accepting, connecting and
 // copying with threads take; anything else fails with EPERM.
-Status load_relay_filter();
+Status load_namespace_relay_filter();
 
 }  // namespace kestrum::sandbox

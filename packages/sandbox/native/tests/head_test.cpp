@@ -98,9 +98,9 @@ TEST(TakeHead, AppliesTheTerminatorAndLimitRules) {
 TEST(ReadHead, ReadsFromARealSocketAndReportsEndOfStream) {
   auto pair = cloexec_socket_pair();
   ASSERT_TRUE(pair.ok());
-  ProxyStream reader{std::move(pair->read), ProxyStream::Kind::unix_domain};
+  ProxyStream reader{std::move(pair->read), ProxyStream::Kind::kUnixDomain};
   {
-    ProxyStream writer{std::move(pair->write), ProxyStream::Kind::unix_domain};
+    ProxyStream writer{std::move(pair->write), ProxyStream::Kind::kUnixDomain};
     std::thread sender([&] {
       // Dribbles the head a byte at a time so the terminator straddles reads.
       for (char c : std::string("CONNECT a:1 HTTP/1.1\r\n\r\nTLS")) {
@@ -117,9 +117,9 @@ TEST(ReadHead, ReadsFromARealSocketAndReportsEndOfStream) {
 
   auto pair2 = cloexec_socket_pair();
   ASSERT_TRUE(pair2.ok());
-  ProxyStream cut{std::move(pair2->read), ProxyStream::Kind::unix_domain};
+  ProxyStream cut{std::move(pair2->read), ProxyStream::Kind::kUnixDomain};
   {
-    ProxyStream writer{std::move(pair2->write), ProxyStream::Kind::unix_domain};
+    ProxyStream writer{std::move(pair2->write), ProxyStream::Kind::kUnixDomain};
     ASSERT_TRUE(writer.write_all("GET http://a/ HTTP/1.1\r\n").ok());
   }
   auto failed = read_head(cut);

@@ -21,7 +21,7 @@ constexpr std::array<std::string_view, 8> kProxyNames{
     "npm_config_noproxy", "NODE_USE_ENV_PROXY",
 };
 
-enum class ProxyValue { address, one, empty };
+enum class ProxyValue { kAddress, kOne, kEmpty };
 
 struct ProxyVariable {
   std::string_view name;
@@ -29,18 +29,18 @@ struct ProxyVariable {
 };
 
 constexpr std::array<ProxyVariable, 12> kProxyVariables{{
-    {"HTTP_PROXY", ProxyValue::address},
-    {"HTTPS_PROXY", ProxyValue::address},
-    {"ALL_PROXY", ProxyValue::address},
-    {"http_proxy", ProxyValue::address},
-    {"https_proxy", ProxyValue::address},
-    {"all_proxy", ProxyValue::address},
-    {"npm_config_proxy", ProxyValue::address},
-    {"npm_config_https_proxy", ProxyValue::address},
-    {"NODE_USE_ENV_PROXY", ProxyValue::one},
-    {"NO_PROXY", ProxyValue::empty},
-    {"no_proxy", ProxyValue::empty},
-    {"npm_config_noproxy", ProxyValue::empty},
+    {"HTTP_PROXY", ProxyValue::kAddress},
+    {"HTTPS_PROXY", ProxyValue::kAddress},
+    {"ALL_PROXY", ProxyValue::kAddress},
+    {"http_proxy", ProxyValue::kAddress},
+    {"https_proxy", ProxyValue::kAddress},
+    {"all_proxy", ProxyValue::kAddress},
+    {"npm_config_proxy", ProxyValue::kAddress},
+    {"npm_config_https_proxy", ProxyValue::kAddress},
+    {"NODE_USE_ENV_PROXY", ProxyValue::kOne},
+    {"NO_PROXY", ProxyValue::kEmpty},
+    {"no_proxy", ProxyValue::kEmpty},
+    {"npm_config_noproxy", ProxyValue::kEmpty},
 }};
 
 constexpr std::array<std::string_view, 10> kCertificateNames{
@@ -74,13 +74,13 @@ void append_proxy_variables(std::vector<EnvEntry>& env, std::uint16_t port) {
   for (const ProxyVariable& variable : kProxyVariables) {
     std::string value;
     switch (variable.value) {
-      case ProxyValue::address:
+      case ProxyValue::kAddress:
         value = address;
         break;
-      case ProxyValue::one:
+      case ProxyValue::kOne:
         value = "1";
         break;
-      case ProxyValue::empty:
+      case ProxyValue::kEmpty:
         break;
     }
     env.emplace_back(std::string(variable.name), std::move(value));

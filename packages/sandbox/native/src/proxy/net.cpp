@@ -27,7 +27,7 @@ Result<ProxyStream> connect_one(const addrinfo& address) {
   if (!fd) return fail(system_error_text(fd.error()));
   if (::connect(fd->get(), address.ai_addr, address.ai_addrlen) != 0)
     return fail(last_system_error_text());
-  return ProxyStream(std::move(*fd), ProxyStream::Kind::tcp);
+  return ProxyStream(std::move(*fd), ProxyStream::Kind::kTcp);
 }
 
 // "[v6]:port" with a numeric IPv6 literal between the brackets. Anything

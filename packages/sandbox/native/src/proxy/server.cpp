@@ -38,7 +38,7 @@ Result<ProxyStream> connect_credential_service(const std::string& path) {
   if (::connect(fd->get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return fail(last_system_error_text());
   }
-  return ProxyStream(std::move(*fd), ProxyStream::Kind::unix_domain);
+  return ProxyStream(std::move(*fd), ProxyStream::Kind::kUnixDomain);
 }
 
 void serve_through_credentials(const Credentials& credentials, const ProxyRequest& request,
@@ -160,7 +160,7 @@ void accept_loop(std::shared_ptr<const ProxyState> state, UniqueFd listener) {
       }
       continue;
     }
-    ProxyStream client(std::move(*fd), ProxyStream::Kind::tcp);
+    ProxyStream client(std::move(*fd), ProxyStream::Kind::kTcp);
     // When no thread can be started the connection is closed unserved; the
     // loop goes on serving the others.
     (void)spawn_detached([state, client = std::move(client)]() mutable {

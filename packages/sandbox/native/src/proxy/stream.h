@@ -14,7 +14,7 @@ namespace kestrum::sandbox {
 
 class ProxyStream {
  public:
-  enum class Kind { tcp, unix_domain };
+  enum class Kind { kTcp, kUnixDomain };
 
   ProxyStream(UniqueFd fd, Kind kind) : fd_(std::move(fd)), kind_(kind) {}
 

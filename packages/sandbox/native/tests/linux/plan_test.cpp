@@ -17,11 +17,11 @@ class FakeFiles : public FileView {
  public:
   FakeFiles(std::initializer_list<std::pair<const std::string, EntryKind>> entries)
       : entries_(entries) {
-    entries_["/"] = EntryKind::folder;
+    entries_["/"] = EntryKind::kFolder;
   }
   EntryKind kind(const std::string& path) const override {
     const auto found = entries_.find(path);
-    return found == entries_.end() ? EntryKind::missing : found->second;
+    return found == entries_.end() ? EntryKind::kMissing : found->second;
   }
   std::vector<std::string> names(const std::string& folder) const override {
     std::vector<std::string> names;
@@ -39,9 +39,9 @@ class FakeFiles : public FileView {
   std::map<std::string, EntryKind> entries_;
 };
 
-constexpr EntryKind kFolder = EntryKind::folder;
-constexpr EntryKind kFile = EntryKind::file;
-constexpr EntryKind kLink = EntryKind::link;
+constexpr EntryKind kFolder = EntryKind::kFolder;
+constexpr EntryKind kFile = EntryKind::kFile;
+constexpr EntryKind kLink = EntryKind::kLink;
 
 const FakeFiles kProbe{{"/bin", kLink},      {"/dev", kFolder},        {"/dev/null", kFile},
                        {"/dev/zero", kFile}, {"/dev/tty", kFile},      {"/dev/shm", kFolder},
@@ -60,19 +60,19 @@ TEST(Plan, TheProbeKeepsItsProjectWritableButItsGitFolderAndHiddenFile) {
   EXPECT_EQ(plan->mounts.writable, Paths{"/tmp/t"});
   EXPECT_TRUE(plan->mounts.private_shared_memory);
   EXPECT_EQ(plan->mounts.steps, (std::vector<MountStep>{
-                                    step(MountAction::read_only, "/tmp/t/.git"),
-                                    step(MountAction::hide_file, "/tmp/t/hidden"),
+                                    step(MountAction::kReadOnly, "/tmp/t/.git"),
+                                    step(MountAction::kHideFile, "/tmp/t/hidden"),
                                 }));
   // Every top-level entry but /dev and links, then the harmless devices,
   // then what may be written. Raw disks under /dev are never granted.
   EXPECT_EQ(plan->grants, (std::vector<GrantRule>{
-                              {Grant::read, "/etc"},
-                              {Grant::read, "/tmp"},
-                              {Grant::read, "/dev/tty"},
-                              {Grant::device, "/dev/null"},
-                              {Grant::device, "/dev/zero"},
-                              {Grant::write, "/dev/shm"},
-                              {Grant::write, "/tmp/t"},
+                              {Grant::kRead, "/etc"},
+                              {Grant::kRead, "/tmp"},
+                              {Grant::kRead, "/dev/tty"},
+                              {Grant::kDevice, "/dev/null"},
+                              {Grant::kDevice, "/dev/zero"},
+                              {Grant::kWrite, "/dev/shm"},
+                              {Grant::kWrite, "/tmp/t"},
                           }));
 }
 
@@ -94,16 +94,16 @@ const MountCase kMountCases[] = {
       .exceptions = {"/h/x/a/b"},
       .write_in_exceptions = {"/h/x/a/b"}},
      {},
-     {step(MountAction::hide_folder, "/h/x", false, {"a/b"}),
-      step(MountAction::reopen, "/h/x/a/b", true)}},
+     {step(MountAction::kHideFolder, "/h/x", false, {"a/b"}),
+      step(MountAction::kReopen, "/h/x/a/b", true)}},
     {"a write folder inside an exception",
      {.write = {"/h/x/a/b/c"},
       .deny_read = {"/h/x"},
       .exceptions = {"/h/x/a/b"},
       .write_in_exceptions = {"/h/x/a/b/c"}},
      {},
-     {step(MountAction::hide_folder, "/h/x", false, {"a/b"}), step(MountAction::reopen, "/h/x/a/b"),
-      step(MountAction::reopen, "/h/x/a/b/c", true)}},
+     {step(MountAction::kHideFolder, "/h/x", false, {"a/b"}),
+      step(MountAction::kReopen, "/h/x/a/b"), step(MountAction::kReopen, "/h/x/a/b/c", true)}},
     {"denials inside an exception come after it",
      {.write = {"/h"},
       .deny_write = {"/h/x/a/b/g"},
@@ -113,17 +113,17 @@ const MountCase kMountCases[] = {
       .deny_write_in_exceptions = {"/h/x/a/b/g"},
       .deny_read_in_exceptions = {"/h/x/a/b/s"}},
      {"/h"},
-     {step(MountAction::hide_folder, "/h/x", false, {"a/b"}),
-      step(MountAction::reopen, "/h/x/a/b", true), step(MountAction::read_only, "/h/x/a/b/g"),
-      step(MountAction::hide_folder, "/h/x/a/b/s")}},
+     {step(MountAction::kHideFolder, "/h/x", false, {"a/b"}),
+      step(MountAction::kReopen, "/h/x/a/b", true), step(MountAction::kReadOnly, "/h/x/a/b/g"),
+      step(MountAction::kHideFolder, "/h/x/a/b/s")}},
     {"nested hidden folders are covered once",
      {.deny_read = {"/h/x", "/h/x/z"}},
      {},
-     {step(MountAction::hide_folder, "/h/x")}},
+     {step(MountAction::kHideFolder, "/h/x")}},
     {"a missing denyWrite path freezes its writable folder",
      {.write = {"/h"}, .deny_write = {"/h/.env", "/h/y"}},
      {"/h"},
-     {step(MountAction::freeze, "/h"), step(MountAction::read_only, "/h/y")}},
+     {step(MountAction::kFreeze, "/h"), step(MountAction::kReadOnly, "/h/y")}},
     {"a missing denyWrite path in a folder nobody may write needs nothing",
      {.write = {"/h/x"}, .deny_write = {"/h/.env"}},
      {"/h/x"},
@@ -132,22 +132,22 @@ const MountCase kMountCases[] = {
     {"folders between a write folder and what it protects are pinned",
      {.write = {"/h"}, .deny_write = {"/h/x/a/b/g", "/h/x/a/new"}, .deny_read = {"/h/x/z"}},
      {"/h"},
-     {step(MountAction::pin, "/h/x"), step(MountAction::pin, "/h/x/a/b"),
-      step(MountAction::freeze, "/h/x/a"), step(MountAction::read_only, "/h/x/a/b/g"),
-      step(MountAction::hide_folder, "/h/x/z")}},
+     {step(MountAction::kPin, "/h/x"), step(MountAction::kPin, "/h/x/a/b"),
+      step(MountAction::kFreeze, "/h/x/a"), step(MountAction::kReadOnly, "/h/x/a/b/g"),
+      step(MountAction::kHideFolder, "/h/x/z")}},
     {"and inside a writable exception",
      {.deny_read = {"/h/x"},
       .exceptions = {"/h/x/a"},
       .write_in_exceptions = {"/h/x/a"},
       .deny_read_in_exceptions = {"/h/x/a/b/s"}},
      {},
-     {step(MountAction::hide_folder, "/h/x", false, {"a"}),
-      step(MountAction::reopen, "/h/x/a", true), step(MountAction::pin, "/h/x/a/b"),
-      step(MountAction::hide_folder, "/h/x/a/b/s")}},
+     {step(MountAction::kHideFolder, "/h/x", false, {"a"}),
+      step(MountAction::kReopen, "/h/x/a", true), step(MountAction::kPin, "/h/x/a/b"),
+      step(MountAction::kHideFolder, "/h/x/a/b/s")}},
     {"write folders inside hidden ones stay covered",
      {.write = {"/h/x/z", "/h/y"}, .deny_read = {"/h/x"}},
      {"/h/y"},
-     {step(MountAction::hide_folder, "/h/x")}},
+     {step(MountAction::kHideFolder, "/h/x")}},
 };
 
 TEST(Plan, StacksMountsInTheOrderTheProfileGivesItsRules) {
@@ -179,9 +179,9 @@ TEST(Plan, TheWholeTreeStaysWritableOnlyWhenTheRootIs) {
   ASSERT_TRUE(plan) << plan.error();
   EXPECT_FALSE(plan->mounts.read_only_tree);
   EXPECT_EQ(plan->mounts.writable, Paths{});
-  EXPECT_EQ(plan->mounts.steps, (std::vector<MountStep>{step(MountAction::pin, "/h"),
-                                                        step(MountAction::read_only, "/h/y")}));
-  EXPECT_EQ(plan->grants.back(), (GrantRule{Grant::write, "/"}));
+  EXPECT_EQ(plan->mounts.steps, (std::vector<MountStep>{step(MountAction::kPin, "/h"),
+                                                        step(MountAction::kReadOnly, "/h/y")}));
+  EXPECT_EQ(plan->grants.back(), (GrantRule{Grant::kWrite, "/"}));
 }
 
 struct Refusal {
@@ -237,7 +237,7 @@ const NetworkCase kNetworkCases[] = {
     {"the proxy only",
      {.port = 4321},
      {.own_namespace = true,
-      .relay_port = 4321,
+      .namespace_relay_port = 4321,
       .ip_sockets = true,
       .connect_ports = {4321},
       .restrict_bind = true}},
@@ -247,7 +247,7 @@ const NetworkCase kNetworkCases[] = {
     {"both",
      {.port = 80, .loopback = true},
      {.own_namespace = true,
-      .relay_port = 80,
+      .namespace_relay_port = 80,
       .ip_sockets = true,
       .listen = true,
       .connect_ports = {80},
@@ -261,7 +261,7 @@ TEST(Plan, ConfinesTheNetworkToWhatTheProfileOpens) {
     ASSERT_TRUE(plan) << plan.error();
     const NetworkPlan& got = plan->network;
     EXPECT_EQ(got.own_namespace, row.expected.own_namespace);
-    EXPECT_EQ(got.relay_port, row.expected.relay_port);
+    EXPECT_EQ(got.namespace_relay_port, row.expected.namespace_relay_port);
     EXPECT_EQ(got.ip_sockets, row.expected.ip_sockets);
     EXPECT_EQ(got.listen, row.expected.listen);
     EXPECT_EQ(got.connect_ports, row.expected.connect_ports);

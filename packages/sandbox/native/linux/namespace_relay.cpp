@@ -1,4 +1,4 @@
-#include "linux/relay.h"
+#include "linux/namespace_relay.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -149,7 +149,7 @@ void detach_and_confine() {
   for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
   ::close(null);
   if (!give_up_capabilities() || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-      !restrict_to_nothing() || !load_relay_filter()) {
+      !restrict_to_nothing() || !load_namespace_relay_filter()) {
     ::_exit(1);
   }
 }
@@ -180,7 +180,7 @@ void detach_and_confine() {
 
 }  // namespace
 
-Result<UniqueFd> start_relay(std::uint16_t port) {
+Result<UniqueFd> start_namespace_relay(std::uint16_t port) {
   UniqueFd command(static_cast<int>(::syscall(SYS_pidfd_open, ::getpid(), 0u)));
   if (!command) return fail("cannot watch the command: " + last_system_error_text());
   int ends[2];

@@ -17,7 +17,7 @@ namespace kestrum::sandbox {
 // process (it is not the command's child and holds none of its standard
 // descriptors), and returns the channel over which it waits for the
 // listener. The relay ends when this process (later the command) ends.
-Result<UniqueFd> start_relay(std::uint16_t port);
+Result<UniqueFd> start_namespace_relay(std::uint16_t port);
 
 // Inside the new network namespace: brings the loopback interface up.
 Status bring_loopback_up();
