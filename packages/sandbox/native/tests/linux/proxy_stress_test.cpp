@@ -12,16 +12,19 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "process.h"
 #include "servers.h"
 #include "testing/linux/procfs.h"
@@ -82,58 +85,84 @@ struct Plan {
   bool variant;         // a second form of the same case
 };
 
-TEST(ProxyStress, AThousandMixedConnectionsLeaveNothingBehind) {
-  raise_descriptor_limit();
-  unsigned seed = 20240611u;
+unsigned stress_seed() {
   if (const char* given = std::getenv("KESTRUM_STRESS_SEED"))
-    seed = static_cast<unsigned>(std::stoul(given));
-  SCOPED_TRACE("seed " + std::to_string(seed) + " (set KESTRUM_STRESS_SEED to replay)");
+    return static_cast<unsigned>(std::stoul(given));
+  return 20240611u;
+}
 
-  PeerServer echo(echo_handler);
+// The servers behind the proxy: an echo server for tunnels, an origin for
+// forwarded requests, and a port where every connection is refused (bound,
+// never listening).
+struct Targets {
+  PeerServer echo{echo_handler};
   OriginServer origin;
-  // Bound but never listening: every connection to it is refused.
-  const int closed_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in closed_address = {};
-  closed_address.sin_family = AF_INET;
-  closed_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof closed_address;
-  ASSERT_EQ(::bind(closed_fd, reinterpret_cast<sockaddr*>(&closed_address), sizeof closed_address),
-            0);
-  ::getsockname(closed_fd, reinterpret_cast<sockaddr*>(&closed_address), &length);
-  const std::string echo_port = std::to_string(echo.port());
-  const std::string origin_port = std::to_string(origin.port());
-  const std::string closed_port = std::to_string(ntohs(closed_address.sin_port));
+  UniqueFd closed{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  std::string echo_port = std::to_string(echo.port());
+  std::string origin_port = std::to_string(origin.port());
+  std::string closed_port;
 
-  // The launcher runs a command that publishes its proxy address, waits for
-  // the finish file, and exits 7.
-  TempDir dir;
-  const std::string script = "printf %s \"$HTTP_PROXY\" > " + dir.path() + "/address.tmp && mv " +
-                             dir.path() + "/address.tmp " + dir.path() + "/address; while [ ! -e " +
-                             dir.path() + "/finish ]; do sleep 0.02; done; exit 7";
-  const std::string policy = R"({"version":6,"cwd":")" + dir.path() +
-                             R"(","write":[],"denyWrite":[],"denyRead":[],"denyEnv":[],)"
-                             R"("network":{"allow":["127.0.0.1"]}})";
-  ProcessOptions options;
-  options.argv = {bin_dir() + "/kestrum-sandbox-recorded",
-                  "run",
-                  "--policy",
-                  policy,
-                  "--",
-                  "/bin/sh",
-                  "-c",
-                  script};
-  Process launcher(options);
-  ASSERT_TRUE(wait_for_file(dir.path() + "/address"));
-  const std::string address = read_file(dir.path() + "/address");
-  const auto port = static_cast<std::uint16_t>(std::stoi(address.substr(address.rfind(':') + 1)));
-  const std::string proc = "/proc/" + std::to_string(launcher.pid()) + "/";
-  const std::size_t idle_threads = count_entries(proc + "task");
-  const std::size_t idle_fds = count_entries(proc + "fd");
+  Targets() {
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(closed.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(closed.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      closed_port = std::to_string(ntohs(address.sin_port));
+    }
+  }
+};
 
+// The launcher running a command that publishes its proxy address, waits
+// for the finish file, and exits 7.
+class ProxiedCommand {
+ public:
+  ProxiedCommand() : launcher_(options(dir_)) {}
+
+  bool started() {
+    if (!wait_for_file(dir_.path() + "/address")) return false;
+    const std::string address = read_file(dir_.path() + "/address");
+    port_ = static_cast<std::uint16_t>(std::stoi(address.substr(address.rfind(':') + 1)));
+    return true;
+  }
+  std::uint16_t port() const { return port_; }
+  std::string proc() const { return "/proc/" + std::to_string(launcher_.pid()) + "/"; }
+  ProcessResult finish() {
+    write_file(dir_.path() + "/finish", "");
+    return launcher_.wait();
+  }
+
+ private:
+  static ProcessOptions options(const TempDir& dir) {
+    const std::string script = "printf %s \"$HTTP_PROXY\" > " + dir.path() + "/address.tmp && mv " +
+                               dir.path() + "/address.tmp " + dir.path() +
+                               "/address; while [ ! -e " + dir.path() +
+                               "/finish ]; do sleep 0.02; done; exit 7";
+    const std::string policy = R"({"version":6,"cwd":")" + dir.path() +
+                               R"(","write":[],"denyWrite":[],"denyRead":[],"denyEnv":[],)"
+                               R"("network":{"allow":["127.0.0.1"]}})";
+    ProcessOptions options;
+    options.argv = {bin_dir() + "/kestrum-sandbox-recorded",
+                    "run",
+                    "--policy",
+                    policy,
+                    "--",
+                    "/bin/sh",
+                    "-c",
+                    script};
+    return options;
+  }
+
+  TempDir dir_;
+  Process launcher_;
+  std::uint16_t port_ = 0;
+};
+
+std::vector<Plan> plan_connections(unsigned seed, const Targets& targets) {
   std::mt19937 random(seed);
   std::vector<Plan> plans;
   plans.reserve(kConnections);
-  int forwards = 0;
   for (int i = 0; i < kConnections; ++i) {
     const auto kind = static_cast<Kind>(std::uniform_int_distribution<int>(0, 5)(random));
     Plan plan{kind, {}, std::uniform_int_distribution<int>(0, 1)(random) == 1};
@@ -141,147 +170,181 @@ TEST(ProxyStress, AThousandMixedConnectionsLeaveNothingBehind) {
       plan.payload.resize(std::uniform_int_distribution<std::size_t>(1, 6144)(random));
       for (char& c : plan.payload) c = static_cast<char>(random() & 0xff);
     } else if (kind == Kind::kVanishHead) {
-      const std::string head = "CONNECT 127.0.0.1:" + echo_port + " HTTP/1.1\r\nHost: x\r\n\r\n";
+      const std::string head =
+          "CONNECT 127.0.0.1:" + targets.echo_port + " HTTP/1.1\r\nHost: x\r\n\r\n";
       plan.payload =
           head.substr(0, std::uniform_int_distribution<std::size_t>(0, head.size() - 2)(random));
     }
-    forwards += kind == Kind::kForward;
     plans.push_back(std::move(plan));
   }
+  return plans;
+}
 
-  const std::string established = "HTTP/1.1 200 Connection Established\r\n\r\n";
-  const std::string forbidden =
-      "HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\nContent-Length: 78\r\nConnection: "
-      "close\r\n\r\n"
-      "The Kestrum sandbox does not allow refused.test; ask for it in network_hosts.\n";
-  const std::string bad_gateway = "HTTP/1.1 502 Bad Gateway\r\nConnection: close\r\n\r\n";
+const std::string kEstablished = "HTTP/1.1 200 Connection Established\r\n\r\n";
+const std::string kForbidden =
+    "HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\nContent-Length: 78\r\nConnection: "
+    "close\r\n\r\n"
+    "The Kestrum sandbox does not allow refused.test; ask for it in network_hosts.\n";
+const std::string kBadGateway = "HTTP/1.1 502 Bad Gateway\r\nConnection: close\r\n\r\n";
 
-  std::mutex failures_lock;
-  std::vector<std::string> failures;
-  std::atomic<int> failure_count{0};
-  auto fail = [&](int index, const Plan& plan, const std::string& what) {
-    ++failure_count;
-    std::lock_guard<std::mutex> held(failures_lock);
-    if (failures.size() < 10) {
-      failures.push_back("#" + std::to_string(index) + " " + kind_name(plan.kind) + ": " + what);
-    }
-  };
+// What went wrong with one connection, or nothing.
+std::optional<std::string> run_tunnel(int fd, const Plan& plan, const Targets& targets) {
+  write_all_to(fd, "CONNECT 127.0.0.1:" + targets.echo_port + " HTTP/1.1\r\n\r\n");
+  std::string rest;
+  const std::string head = read_head_from(fd, &rest);
+  if (head + "\r\n\r\n" != kEstablished || !rest.empty()) return "head " + head;
+  write_all_to(fd, plan.payload);
+  ::shutdown(fd, SHUT_WR);
+  const std::string back = read_to_end(fd);
+  if (back == plan.payload) return std::nullopt;
+  return "echoed " + std::to_string(back.size()) + " of " + std::to_string(plan.payload.size()) +
+         " bytes" + (back == plan.payload.substr(0, back.size()) ? "" : ", differing");
+}
 
-  auto run_one = [&](int index) {
-    const Plan& plan = plans[static_cast<std::size_t>(index)];
-    const int fd = connect_proxy(port);
-    if (fd < 0) return fail(index, plan, "could not connect to the proxy");
-    switch (plan.kind) {
-      case Kind::kTunnel: {
-        write_all_to(fd, "CONNECT 127.0.0.1:" + echo_port + " HTTP/1.1\r\n\r\n");
-        std::string rest;
-        const std::string head = read_head_from(fd, &rest);
-        if (head + "\r\n\r\n" != established || !rest.empty()) {
-          fail(index, plan, "head " + head);
-          break;
-        }
-        write_all_to(fd, plan.payload);
-        ::shutdown(fd, SHUT_WR);
-        const std::string back = read_to_end(fd);
-        if (back != plan.payload) {
-          fail(index, plan,
-               "echoed " + std::to_string(back.size()) + " of " +
-                   std::to_string(plan.payload.size()) + " bytes" +
-                   (back == plan.payload.substr(0, back.size()) ? "" : ", differing"));
-        }
-        break;
-      }
-      case Kind::kForward: {
-        const std::string path = "/item/" + std::to_string(index) + "?q=" + std::to_string(index);
-        write_all_to(fd, "GET http://127.0.0.1:" + origin_port + path +
-                             " HTTP/1.1\r\nHost: 127.0.0.1:" + origin_port + "\r\n\r\n");
-        if (plan.variant) ::shutdown(fd, SHUT_WR);
-        const std::string body = "GET " + path + " HTTP/1.1|hello";
-        const std::string expected =
-            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-            "\r\nConnection: close\r\n\r\n" + body;
-        const std::string answer = read_to_end(fd);
-        if (answer != expected) fail(index, plan, "answer " + answer);
-        break;
-      }
-      case Kind::kRefused: {
-        write_all_to(fd, plan.variant ? "CONNECT refused.test:443 HTTP/1.1\r\n\r\n"
-                                      : "GET http://refused.test/x HTTP/1.1\r\n\r\n");
-        ::shutdown(fd, SHUT_WR);
-        const std::string answer = read_to_end(fd);
-        if (answer != forbidden) fail(index, plan, "answer " + answer);
-        break;
-      }
-      case Kind::kVanishHead:
-        write_all_to(fd, plan.payload);
-        if (plan.variant) {
-          reset_and_close(fd);
-          return;
-        }
-        break;
-      case Kind::kVanishRelay: {
-        write_all_to(fd, "CONNECT 127.0.0.1:" + echo_port + " HTTP/1.1\r\n\r\n");
-        const std::string head = read_head_from(fd);
-        if (head + "\r\n\r\n" != established) fail(index, plan, "head " + head);
-        write_all_to(fd, plan.payload);
-        if (plan.variant) {  // let some of it come back first
-          char chunk[512];
-          (void)::read(fd, chunk, sizeof chunk);
-        }
+std::optional<std::string> run_forward(int fd, int index, const Plan& plan,
+                                       const Targets& targets) {
+  const std::string path = "/item/" + std::to_string(index) + "?q=" + std::to_string(index);
+  write_all_to(fd, "GET http://127.0.0.1:" + targets.origin_port + path +
+                       " HTTP/1.1\r\nHost: 127.0.0.1:" + targets.origin_port + "\r\n\r\n");
+  if (plan.variant) ::shutdown(fd, SHUT_WR);
+  const std::string body = "GET " + path + " HTTP/1.1|hello";
+  const std::string expected = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                               "\r\nConnection: close\r\n\r\n" + body;
+  const std::string answer = read_to_end(fd);
+  if (answer != expected) return "answer " + answer;
+  return std::nullopt;
+}
+
+// Sends `request`, closes the writing side, and expects exactly `answer`.
+std::optional<std::string> run_answered(int fd, const std::string& request,
+                                        const std::string& answer) {
+  write_all_to(fd, request);
+  ::shutdown(fd, SHUT_WR);
+  const std::string got = read_to_end(fd);
+  if (got != answer) return "answer " + got;
+  return std::nullopt;
+}
+
+std::optional<std::string> run_vanish_relay(int fd, const Plan& plan, const Targets& targets) {
+  write_all_to(fd, "CONNECT 127.0.0.1:" + targets.echo_port + " HTTP/1.1\r\n\r\n");
+  const std::string head = read_head_from(fd);
+  write_all_to(fd, plan.payload);
+  if (plan.variant) {  // let some of it come back first
+    char chunk[512];
+    (void)::read(fd, chunk, sizeof chunk);
+  }
+  if (head + "\r\n\r\n" != kEstablished) return "head " + head;
+  return std::nullopt;
+}
+
+// One planned connection; the descriptor is closed (or reset) on return.
+std::optional<std::string> run_connection(std::uint16_t port, int index, const Plan& plan,
+                                          const Targets& targets) {
+  const int fd = connect_proxy(port);
+  if (fd < 0) return "could not connect to the proxy";
+  std::optional<std::string> failure;
+  switch (plan.kind) {
+    case Kind::kTunnel:
+      failure = run_tunnel(fd, plan, targets);
+      break;
+    case Kind::kForward:
+      failure = run_forward(fd, index, plan, targets);
+      break;
+    case Kind::kRefused:
+      failure = run_answered(fd,
+                             plan.variant ? "CONNECT refused.test:443 HTTP/1.1\r\n\r\n"
+                                          : "GET http://refused.test/x HTTP/1.1\r\n\r\n",
+                             kForbidden);
+      break;
+    case Kind::kVanishHead:
+      write_all_to(fd, plan.payload);
+      if (plan.variant) {
         reset_and_close(fd);
-        return;
+        return std::nullopt;
       }
-      case Kind::kUnreachable: {
-        write_all_to(fd, "CONNECT 127.0.0.1:" + closed_port + " HTTP/1.1\r\n\r\n");
-        ::shutdown(fd, SHUT_WR);
-        const std::string answer = read_to_end(fd);
-        if (answer != bad_gateway) fail(index, plan, "answer " + answer);
-        break;
-      }
-    }
-    ::close(fd);
-  };
+      break;
+    case Kind::kVanishRelay:
+      failure = run_vanish_relay(fd, plan, targets);
+      reset_and_close(fd);
+      return failure;
+    case Kind::kUnreachable:
+      failure = run_answered(fd, "CONNECT 127.0.0.1:" + targets.closed_port + " HTTP/1.1\r\n\r\n",
+                             kBadGateway);
+      break;
+  }
+  ::close(fd);
+  return failure;
+}
 
+// Runs every plan from kClients threads; the first few failures, and how
+// many there were.
+std::pair<std::string, int> run_all(std::uint16_t port, const std::vector<Plan>& plans,
+                                    const Targets& targets) {
+  std::mutex lock;
+  std::string report;
+  int failures = 0;
   std::atomic<int> next{0};
   std::vector<std::thread> clients;
   for (int i = 0; i < kClients; ++i) {
     clients.emplace_back([&] {
-      for (int index = next++; index < kConnections; index = next++) run_one(index);
+      for (int index = next++; index < kConnections; index = next++) {
+        const Plan& plan = plans[static_cast<std::size_t>(index)];
+        const auto failure = run_connection(port, index, plan, targets);
+        if (!failure) continue;
+        std::lock_guard<std::mutex> held(lock);
+        if (++failures <= 10) {
+          report += ("#" + std::to_string(index) + " " + kind_name(plan.kind) + ": " + *failure)
+                        .substr(0, 300) +
+                    "\n";
+        }
+      }
     });
   }
   for (auto& client : clients) client.join();
+  return {report, failures};
+}
 
-  std::string report;
-  for (const auto& failure : failures) report += failure.substr(0, 300) + "\n";
-  EXPECT_EQ(failure_count.load(), 0) << report;
-  EXPECT_EQ(origin.heads().size(), static_cast<std::size_t>(forwards));
+TEST(ProxyStress, AThousandMixedConnectionsLeaveNothingBehind) {
+  raise_descriptor_limit();
+  const unsigned seed = stress_seed();
+  SCOPED_TRACE("seed " + std::to_string(seed) + " (set KESTRUM_STRESS_SEED to replay)");
+  Targets targets;
+  ASSERT_FALSE(targets.closed_port.empty());
+  ProxiedCommand command;
+  ASSERT_TRUE(command.started());
+  const std::size_t idle_threads = count_entries(command.proc() + "task");
+  const std::size_t idle_fds = count_entries(command.proc() + "fd");
+
+  const std::vector<Plan> plans = plan_connections(seed, targets);
+  const auto [report, failures] = run_all(command.port(), plans, targets);
+  EXPECT_EQ(failures, 0) << report;
+  const auto forwards = std::count_if(plans.begin(), plans.end(),
+                                      [](const Plan& plan) { return plan.kind == Kind::kForward; });
+  EXPECT_EQ(targets.origin.heads().size(), static_cast<std::size_t>(forwards));
 
   // The proxy still serves after all that.
-  {
-    const int fd = connect_proxy(port);
-    ASSERT_GE(fd, 0);
-    write_all_to(fd, "CONNECT 127.0.0.1:" + echo_port + " HTTP/1.1\r\n\r\nagain");
-    ::shutdown(fd, SHUT_WR);
-    EXPECT_EQ(read_to_end(fd), established + "again");
-    ::close(fd);
-  }
+  const int fd = connect_proxy(command.port());
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(run_answered(fd, "CONNECT 127.0.0.1:" + targets.echo_port + " HTTP/1.1\r\n\r\nagain",
+                         kEstablished + "again"),
+            std::nullopt);
+  ::close(fd);
 
+  // Every thread and descriptor the load took on is given back.
   std::size_t threads = 0, fds = 0;
   bool settled = false;
   for (int i = 0; i < 200 && !settled; ++i) {
-    threads = count_entries(proc + "task");
-    fds = count_entries(proc + "fd");
+    threads = count_entries(command.proc() + "task");
+    fds = count_entries(command.proc() + "fd");
     settled = threads == idle_threads && fds == idle_fds;
     if (!settled) std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   EXPECT_TRUE(settled) << "threads " << threads << " (idle " << idle_threads << "), descriptors "
                        << fds << " (idle " << idle_fds << ")";
 
-  write_file(dir.path() + "/finish", "");
-  const ProcessResult result = launcher.wait();
+  const ProcessResult result = command.finish();
   EXPECT_TRUE(result.exited);
   EXPECT_EQ(result.exit_code, 7) << result.err;
-  ::close(closed_fd);
 }
 
 }  // namespace
