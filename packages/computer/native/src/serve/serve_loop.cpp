@@ -7,9 +7,9 @@
 
 #include "base/utf8.h"
 #include "desktop/line_reader.h"
+#include "desktop/program.h"
 #include "desktop/white_space.h"
 #include "serve/dispatch.h"
-#include "serve/exit.h"
 #include "serve/outcome.h"
 #include "serve/request.h"
 

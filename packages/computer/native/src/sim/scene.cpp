@@ -4,9 +4,9 @@
 #include <limits>
 #include <sstream>
 
+#include "desktop/program.h"
 #include "json/decode.h"
 #include "json/document.h"
-#include "serve/exit.h"
 
 namespace kestrum::computer::sim {
 namespace {
