@@ -16,6 +16,7 @@
 #include <ctime>
 
 #include "base/descriptors.h"
+#include "base/exit.h"
 #include "base/system_error.h"
 #include "policy/path.h"
 #include "proxy/head.h"
@@ -138,9 +139,7 @@ sigset_t forwarded_set() {
                             const sigset_t& original_mask) {
   pthread_sigmask(SIG_SETMASK, &original_mask, nullptr);
   auto launched = launch(policy, tool, command, port);
-  const std::string line = "kestrum-sandbox: " + launched.error() + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
-  ::_exit(kLauncherFailure);
+  exit_with_error("kestrum-sandbox: ", launched.error(), kLauncherFailure);
 }
 
 }  // namespace
