@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <thread>
+#include <variant>
 
 #include "base/unique_fd.h"
 #include "desktop/line_reader.h"
@@ -43,10 +44,12 @@ void read_input(const std::string& path, TapChannel& channel) {
   if (!input) scene_fault("cannot read the input " + path);
   LineReader reader(input.get());
   for (;;) {
-    auto line = reader.next();
-    if (!line) scene_fault("cannot read the input " + path + ": " + line.error());
-    if (!*line) return;
-    std::string& text = **line;
+    NextLine next = reader.next();
+    if (const auto* error = std::get_if<ReadError>(&next)) {
+      scene_fault("cannot read the input " + path + ": " + error->text);
+    }
+    if (std::holds_alternative<EndOfInput>(next)) return;
+    std::string& text = std::get<Line>(next).text;
     strip_line_end(text);
     if (trim_unicode_white_space(text).empty()) continue;
     auto event = parse_input_event(text);
