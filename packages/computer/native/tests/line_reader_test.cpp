@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <thread>
+#include <variant>
 
 #include "base/descriptors.h"
 
@@ -26,10 +27,11 @@ std::vector<std::string> lines_of(const std::string& input, std::size_t chunk) {
   LineReader reader(fds[0]);
   std::vector<std::string> lines;
   for (;;) {
-    auto line = reader.next();
-    EXPECT_TRUE(line.ok());
-    if (!line.ok() || !*line) break;
-    lines.push_back(**line);
+    NextLine next = reader.next();
+    EXPECT_FALSE(std::holds_alternative<ReadError>(next));
+    const auto* line = std::get_if<Line>(&next);
+    if (!line) break;
+    lines.push_back(line->text);
   }
   writer.join();
   ::close(fds[0]);
@@ -60,19 +62,18 @@ TEST(LineReader, SplitsAfterEveryLineFeed) {
 
 TEST(LineReader, ADescriptorThatIsNotOpenIsTheEnd) {
   LineReader reader(1000000);
-  auto line = reader.next();
-  ASSERT_TRUE(line.ok());
-  EXPECT_FALSE(line->has_value());
+  EXPECT_TRUE(std::holds_alternative<EndOfInput>(reader.next()));
 }
 
 TEST(LineReader, ReadErrorsCarryTheSystemText) {
   const int folder = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(folder, 0);
   LineReader reader(folder);
-  auto line = reader.next();
+  NextLine next = reader.next();
   ::close(folder);
-  ASSERT_FALSE(line.ok());
-  EXPECT_EQ(line.error(), "Is a directory (os error 21)");
+  const auto* error = std::get_if<ReadError>(&next);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->text, "Is a directory (os error 21)");
 }
 
 TEST(LineReader, StripsOneLineFeedAndTheCarriageReturnBeforeIt) {

@@ -18,10 +18,10 @@ using testing::StateFixture;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-std::string show(const CheckResult& result) {
-  if (std::holds_alternative<Allowed>(result)) return "allowed";
-  if (const auto* failure = std::get_if<Failure>(&result)) return "failure: " + failure->text;
-  const auto& refusal = std::get<Refusal>(result);
+std::string show(const std::optional<Outcome>& stop) {
+  if (!stop) return "allowed";
+  if (const auto* failure = std::get_if<Failure>(&*stop)) return "failure: " + failure->text;
+  const auto& refusal = std::get<Refusal>(*stop);
   return json::to_json(refusal_object(refusal));
 }
 

@@ -120,13 +120,13 @@ TEST(Scene, MistakesAreNamed) {
 }
 
 TEST(Scene, InputEvents) {
-  auto event = parse_input_event(R"({"type": 5, "dx": -3, "tag": 1263752269})");
+  auto event = parse_person_event(R"({"type": 5, "dx": -3, "tag": 1263752269})");
   ASSERT_TRUE(event.ok()) << event.error();
   EXPECT_EQ(event->type, 5u);
   EXPECT_EQ(event->dx, -3);
   EXPECT_EQ(event->dy, 0);
   EXPECT_EQ(event->tag, 1263752269);
-  EXPECT_EQ(parse_input_event(R"({"dx": 1})").error(), "missing field `type` at line 1 column 9");
+  EXPECT_EQ(parse_person_event(R"({"dx": 1})").error(), "missing field `type` at line 1 column 9");
 }
 
 TEST(Posted, LinesHaveTheSetFieldsInByteOrder) {

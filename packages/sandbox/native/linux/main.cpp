@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/exit.h"
 #include "base/system_error.h"
 #include "linux/files.h"
 #include "linux/landlock.h"
@@ -34,9 +35,7 @@ constexpr int kCannotExecute = 126;
 constexpr int kNotFound = 127;
 
 [[noreturn]] void stop(int status, std::string_view message) {
-  const std::string line = "kestrum-seatbelt-linux: " + std::string(message) + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
-  ::_exit(status);
+  exit_with_error("kestrum-seatbelt-linux: ", message, status);
 }
 
 Status check_kernel() {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "base/descriptors.h"
+#include "base/exit.h"
 #include "base/system_error.h"
 #include "linux/mounts.h"
 #include "linux/privileges.h"
@@ -25,9 +26,7 @@ constexpr int kForwarded[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr int kCannotEnforce = 71;  // the backend's status when it cannot enforce
 
 [[noreturn]] void give_up(std::string_view what) {
-  const std::string line = "kestrum-seatbelt-linux: " + std::string(what) + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
-  ::_exit(kCannotEnforce);
+  exit_with_error("kestrum-seatbelt-linux: ", what, kCannotEnforce);
 }
 
 sigset_t waited_signals() {

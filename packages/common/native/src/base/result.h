@@ -2,6 +2,7 @@
 // default). Only entry points turn an error into output and an exit status.
 #pragma once
 
+#include <cassert>
 #include <string>
 #include <utility>
 #include <variant>
@@ -33,16 +34,33 @@ class [[nodiscard]] Result {
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
 
-  T& value() & { return std::get<0>(state_); }
-  const T& value() const& { return std::get<0>(state_); }
-  T&& value() && { return std::get<0>(std::move(state_)); }
+  // Reading the side a Result does not hold is a bug in the caller: caught by
+  // the assertion in debug builds, never a thrown exception.
+  T& value() & {
+    assert(ok());
+    return *std::get_if<0>(&state_);
+  }
+  const T& value() const& {
+    assert(ok());
+    return *std::get_if<0>(&state_);
+  }
+  T&& value() && {
+    assert(ok());
+    return std::move(*std::get_if<0>(&state_));
+  }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  const E& error() const { return std::get<1>(state_); }
-  E&& take_error() { return std::get<1>(std::move(state_)); }
+  const E& error() const {
+    assert(!ok());
+    return *std::get_if<1>(&state_);
+  }
+  E&& take_error() {
+    assert(!ok());
+    return std::move(*std::get_if<1>(&state_));
+  }
 
  private:
   std::variant<T, E> state_;
@@ -58,8 +76,14 @@ class [[nodiscard]] Result<void, E> {
 
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }
-  const E& error() const { return error_; }
-  E&& take_error() { return std::move(error_); }
+  const E& error() const {
+    assert(failed_);
+    return error_;
+  }
+  E&& take_error() {
+    assert(failed_);
+    return std::move(error_);
+  }
 
  private:
   E error_{};

@@ -12,7 +12,7 @@
 #include "base/result.h"
 #include "desktop/desktop.h"
 #include "desktop/keys.h"
-#include "serve/request.h"
+#include "desktop/pointer.h"
 
 namespace kestrum::computer {
 

@@ -14,20 +14,20 @@ constexpr std::size_t kReadSize = 65536;
 
 }  // namespace
 
-Result<std::optional<std::string>> LineReader::next() {
+NextLine LineReader::next() {
   for (;;) {
     const std::size_t feed = buffer_.find('\n', scanned_);
     if (feed != std::string::npos) {
       std::string line = buffer_.substr(0, feed + 1);
       buffer_.erase(0, feed + 1);
       scanned_ = 0;
-      return std::optional<std::string>(std::move(line));
+      return Line{std::move(line)};
     }
     scanned_ = buffer_.size();
     if (ended_) {
-      if (buffer_.empty()) return std::optional<std::string>();
+      if (buffer_.empty()) return EndOfInput{};
       scanned_ = 0;
-      return std::optional<std::string>(std::exchange(buffer_, {}));
+      return Line{std::exchange(buffer_, {})};
     }
     const std::size_t had = buffer_.size();
     buffer_.resize(had + kReadSize);
@@ -35,7 +35,7 @@ Result<std::optional<std::string>> LineReader::next() {
     const int error = errno;
     buffer_.resize(had + static_cast<std::size_t>(got > 0 ? got : 0));
     if (got < 0 && error == EINTR) continue;
-    if (got < 0 && error != EBADF) return fail(system_error_text(error));
+    if (got < 0 && error != EBADF) return ReadError{system_error_text(error)};
     if (got <= 0) ended_ = true;
   }
 }

@@ -4,21 +4,27 @@
 // input) has arrived.
 #pragma once
 
-#include <optional>
 #include <string>
-
-#include "base/result.h"
+#include <variant>
 
 namespace kestrum::computer {
+
+// What LineReader::next finds.
+struct Line {
+  std::string text;  // with its line feed when it had one
+};
+struct EndOfInput {};  // a descriptor that is not open counts as the end
+struct ReadError {
+  std::string text;  // the system's error text
+};
+using NextLine = std::variant<Line, EndOfInput, ReadError>;
 
 class LineReader {
  public:
   explicit LineReader(int fd) : fd_(fd) {}
 
-  // The next line with its line feed when it had one; nothing at the end of
-  // input (a descriptor that is not open counts as the end); the system
-  // error text when a read fails.
-  Result<std::optional<std::string>> next();
+  // Waits for a whole line, the end of input or a failed read.
+  NextLine next();
 
  private:
   int fd_;

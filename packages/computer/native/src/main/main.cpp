@@ -9,18 +9,18 @@
 
 #include "base/io.h"
 #include "desktop/desktop.h"
+#include "desktop/program.h"
 #include "main/cli.h"
 #include "main/permissions.h"
 #include "main/serve_start.h"
-#include "serve/exit.h"
 
 namespace {
 
 using namespace kestrum::computer;
 
 [[noreturn]] void print_and_exit(std::string_view text) {
-  print(STDOUT_FILENO, text);
-  exit_process(0);
+  kestrum::print(STDOUT_FILENO, text);
+  kestrum::exit_process(0);
 }
 
 struct Dispatch {
@@ -42,14 +42,14 @@ struct Dispatch {
     Desktop* desktop = make_platform_desktop().release();
     auto served = run_server(*desktop, serve.own);
     if (!served) exit_with_error(served.error());
-    exit_process(0);
+    kestrum::exit_process(0);
   }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!kestrum::open_missing_standard_descriptors()) exit_process(1);
+  if (!kestrum::open_missing_standard_descriptors()) kestrum::exit_process(1);
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   std::visit(Dispatch{}, parse_command_line(args));

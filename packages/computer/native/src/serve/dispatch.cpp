@@ -53,7 +53,7 @@ struct Handle {
   Outcome operator()(const op::Key& key) const { return press_keys(state, party, key.keys); }
 
   Outcome operator()(const op::Open& open) const {
-    if (auto stop = stop_on(check_open(state, open.app))) return *stop;
+    if (auto stop = check_open(state, open.app)) return *stop;
     auto opened = open_app(state.desktop, open.app);
     if (!opened) return Failure{opened.take_error()};
     return Reply{};

@@ -19,10 +19,10 @@ bool off_screen(const ScreenRect& rect, Point point) {
 }
 
 // The decision once the owner and the snapshot are known.
-CheckResult judge_app(const AppRecord& app, const std::set<std::string>& granted,
-                      RefusalKind outside) {
+std::optional<Outcome> judge_app(const AppRecord& app, const std::set<std::string>& granted,
+                                 RefusalKind outside) {
   if (app.is_own) return refuse(RefusalKind::kKestrum);
-  if (granted.contains(app.id)) return Allowed{};
+  if (granted.contains(app.id)) return std::nullopt;
   return Refusal{outside, app.id, app.name};
 }
 
@@ -75,13 +75,7 @@ Result<std::set<std::string>, Refusal> check_owner(ServerState& state, Party par
   return fail_with(refuse(RefusalKind::kPerson));
 }
 
-std::optional<Outcome> stop_on(CheckResult check) {
-  if (auto* refusal = std::get_if<Refusal>(&check)) return Outcome(std::move(*refusal));
-  if (auto* failure = std::get_if<Failure>(&check)) return Outcome(std::move(*failure));
-  return std::nullopt;
-}
-
-CheckResult check_pointer_target(ServerState& state, Party party, Point point) {
+std::optional<Outcome> check_pointer_target(ServerState& state, Party party, Point point) {
   auto granted = check_owner(state, party);
   if (!granted) return granted.error();
   const ScreenRect rect = screen_rect(state.desktop);
@@ -94,7 +88,7 @@ CheckResult check_pointer_target(ServerState& state, Party party, Point point) {
   return judge_app(*app, *granted, RefusalKind::kOutside);
 }
 
-CheckResult check_keyboard_target(ServerState& state, Party party) {
+std::optional<Outcome> check_keyboard_target(ServerState& state, Party party) {
   auto granted = check_owner(state, party);
   if (!granted) return granted.error();
   const std::optional<AppRecord> front = frontmost_app(state.desktop, state.own);
@@ -106,12 +100,12 @@ CheckResult check_keyboard_target(ServerState& state, Party party) {
   return judge_app(*front, *granted, RefusalKind::kNotInFront);
 }
 
-CheckResult check_open(ServerState& state, const std::string& app) {
+std::optional<Outcome> check_open(ServerState& state, const std::string& app) {
   auto granted = check_owner(state, Party::kAgent);
   if (!granted) return granted.error();
   const bool own = state.own.app && *state.own.app == app;
   if (!granted->contains(app) || own) return Refusal{RefusalKind::kNotGranted, app, ""};
-  return Allowed{};
+  return std::nullopt;
 }
 
 }  // namespace kestrum::computer

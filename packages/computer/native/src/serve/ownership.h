@@ -41,16 +41,11 @@ Result<void, Refusal> set_grants(ServerState& state, const std::vector<std::stri
 // refusal named after the owner.
 Result<std::set<std::string>, Refusal> check_owner(ServerState& state, Party party);
 
-struct Allowed {};
-using CheckResult = std::variant<Allowed, Refusal, Failure>;
-
-// A refusal or failure of a check as the operation's outcome; nothing when
-// the check allows.
-std::optional<Outcome> stop_on(CheckResult check);
-
-CheckResult check_pointer_target(ServerState& state, Party party, Point point);
-CheckResult check_keyboard_target(ServerState& state, Party party);
+// The checks before an action: nothing when it may go ahead, otherwise the
+// refusal or failure that is the operation's outcome.
+std::optional<Outcome> check_pointer_target(ServerState& state, Party party, Point point);
+std::optional<Outcome> check_keyboard_target(ServerState& state, Party party);
 // Always checks ownership as the agent, whoever asked.
-CheckResult check_open(ServerState& state, const std::string& app);
+std::optional<Outcome> check_open(ServerState& state, const std::string& app);
 
 }  // namespace kestrum::computer

@@ -10,16 +10,11 @@
 #include <vector>
 
 #include "base/result.h"
+#include "desktop/pointer.h"
 
 namespace kestrum::computer {
 
 enum class Party { kAgent, kPerson };
-enum class MouseButton { kLeft, kRight, kMiddle };
-
-struct Point {
-  double x = 0;
-  double y = 0;
-};
 
 namespace op {
 struct Hello {};

@@ -7,9 +7,9 @@
 
 #include "base/utf8.h"
 #include "desktop/line_reader.h"
+#include "desktop/program.h"
 #include "desktop/white_space.h"
 #include "serve/dispatch.h"
-#include "serve/exit.h"
 #include "serve/outcome.h"
 #include "serve/request.h"
 
@@ -31,15 +31,15 @@ Outcome handle_guarded(ServerState& state, const Request& request) {
 
 LoopEnd serve_lines(ServerState& state, LineReader& reader) {
   for (;;) {
-    auto line = reader.next();
-    if (!line) return {1, line.error()};
-    if (!*line) return {0, ""};
-    std::string& text = **line;
-    if (!is_valid_utf8(text)) return {1, std::string(kInvalidUtf8)};
+    NextLine next = reader.next();
+    if (auto* error = std::get_if<ReadError>(&next)) return LoopError{std::move(error->text)};
+    if (std::holds_alternative<EndOfInput>(next)) return EndOfInput{};
+    std::string& text = std::get<Line>(next).text;
+    if (!is_valid_utf8(text)) return LoopError{std::string(kInvalidUtf8)};
     strip_line_end(text);
     // Blank lines get no answer; the parse sees the line untrimmed.
     if (trim_unicode_white_space(text).empty()) continue;
-    if (auto written = answer_line(state, text); !written) return {1, written.error()};
+    if (auto written = answer_line(state, text); !written) return LoopError{written.take_error()};
   }
 }
 
@@ -64,15 +64,15 @@ LoopEnd run_serve_loop(ServerState& state, int input_fd) {
   try {
     return serve_lines(state, reader);
   } catch (const std::bad_alloc&) {
-    return {1, std::string(kOutOfMemory)};
+    return LoopError{std::string(kOutOfMemory)};
   } catch (const std::length_error&) {
-    return {1, std::string(kOutOfMemory)};
+    return LoopError{std::string(kOutOfMemory)};
   }
 }
 
 void serve_loop(ServerState& state) {
   const LoopEnd end = run_serve_loop(state, STDIN_FILENO);
-  if (end.status != 0) exit_with_error(end.message);
+  if (const auto* error = std::get_if<LoopError>(&end)) exit_with_error(error->message);
   exit_process(0);
 }
 

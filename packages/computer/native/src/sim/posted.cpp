@@ -8,7 +8,6 @@
 #include "base/unique_fd.h"
 #include "base/utf8.h"
 #include "json/writer.h"
-#include "serve/exit.h"
 #include "sim/scene.h"
 
 namespace kestrum::computer::sim {

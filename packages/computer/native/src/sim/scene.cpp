@@ -4,9 +4,9 @@
 #include <limits>
 #include <sstream>
 
+#include "desktop/program.h"
 #include "json/decode.h"
 #include "json/document.h"
-#include "serve/exit.h"
 
 namespace kestrum::computer::sim {
 namespace {
@@ -271,23 +271,24 @@ Result<Scene> load_scene(const std::string& path, std::uint64_t posts) {
   return scene;
 }
 
-constexpr FieldRule<InputEvent> kInputFields[] = {
+constexpr FieldRule<PersonEvent> kPersonEventFields[] = {
     {"type", Presence::kRequired,
-     [](Decoder& d, const Node& n, InputEvent& o) { return store(d.u32(n), o.type); }},
+     [](Decoder& d, const Node& n, PersonEvent& o) { return store(d.u32(n), o.type); }},
     {"dx", kOptional,
-     [](Decoder& d, const Node& n, InputEvent& o) { return store(i64(d, n), o.dx); }},
+     [](Decoder& d, const Node& n, PersonEvent& o) { return store(i64(d, n), o.dx); }},
     {"dy", kOptional,
-     [](Decoder& d, const Node& n, InputEvent& o) { return store(i64(d, n), o.dy); }},
+     [](Decoder& d, const Node& n, PersonEvent& o) { return store(i64(d, n), o.dy); }},
     {"tag", kOptional,
-     [](Decoder& d, const Node& n, InputEvent& o) { return store(i64(d, n), o.tag); }},
+     [](Decoder& d, const Node& n, PersonEvent& o) { return store(i64(d, n), o.tag); }},
 };
-constexpr RecordRule<InputEvent> kInput{"struct InputEvent", kInputFields};
+constexpr RecordRule<PersonEvent> kPersonEvent{"struct InputEvent", kPersonEventFields};
 
-Result<InputEvent> parse_input_event(std::string_view line) {
+Result<PersonEvent> parse_person_event(std::string_view line) {
   const json::Document document = json::parse(line);
   Decoder decoder(document);
-  InputEvent event;
-  auto read = decoder.root([&](const Node& root) { return decoder.record(root, kInput, event); });
+  PersonEvent event;
+  auto read =
+      decoder.root([&](const Node& root) { return decoder.record(root, kPersonEvent, event); });
   if (!read) return fail(json::format_error(line, read.error()));
   return event;
 }

@@ -78,13 +78,13 @@ Result<Scene> parse_scene(std::string_view text, std::uint64_t posts);
 Result<Scene> load_scene(const std::string& path, std::uint64_t posts);
 
 // One person's event from the "input" file.
-struct InputEvent {
+struct PersonEvent {
   std::uint32_t type = 0;
   std::int64_t dx = 0;
   std::int64_t dy = 0;
   std::int64_t tag = 0;
 };
-Result<InputEvent> parse_input_event(std::string_view line);
+Result<PersonEvent> parse_person_event(std::string_view line);
 
 // A broken scene is a broken test set-up: the program ends at once with
 // status 1 and "kestrum-computer: desktop scene: " + `message`.

@@ -113,7 +113,7 @@ bool SimDesktop::post_event(const SyntheticEvent& event) {
   if (s.posted) append_line(*s.posted, posted_line(event));
   posts_.fetch_add(1);
   // The system shows posted events to session taps too, tag and all.
-  channel_.push(InputEvent{posted_type(event), 0, 0, kEventTag});
+  channel_.push(PersonEvent{posted_type(event), 0, 0, kEventTag});
   return true;
 }
 

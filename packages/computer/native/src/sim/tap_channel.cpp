@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <thread>
+#include <variant>
 
 #include "base/unique_fd.h"
 #include "desktop/line_reader.h"
@@ -17,7 +18,7 @@ bool is_disabled_notice(std::uint32_t type) {
 
 class QueuedEvent final : public TapEvent {
  public:
-  explicit QueuedEvent(const InputEvent& event) : event_(event) {}
+  explicit QueuedEvent(const PersonEvent& event) : event_(event) {}
   std::int64_t integer_field(EventField field) const override {
     switch (field) {
       case EventField::kMouseDeltaX:
@@ -31,7 +32,7 @@ class QueuedEvent final : public TapEvent {
   }
 
  private:
-  InputEvent event_;
+  PersonEvent event_;
 };
 
 // Plain reads, not a stream: a C++ library may fill a stream's whole buffer
@@ -43,13 +44,15 @@ void read_input(const std::string& path, TapChannel& channel) {
   if (!input) scene_fault("cannot read the input " + path);
   LineReader reader(input.get());
   for (;;) {
-    auto line = reader.next();
-    if (!line) scene_fault("cannot read the input " + path + ": " + line.error());
-    if (!*line) return;
-    std::string& text = **line;
+    NextLine next = reader.next();
+    if (const auto* error = std::get_if<ReadError>(&next)) {
+      scene_fault("cannot read the input " + path + ": " + error->text);
+    }
+    if (std::holds_alternative<EndOfInput>(next)) return;
+    std::string& text = std::get<Line>(next).text;
     strip_line_end(text);
     if (trim_unicode_white_space(text).empty()) continue;
-    auto event = parse_input_event(text);
+    auto event = parse_person_event(text);
     if (!event) scene_fault("input " + path + ": " + event.error());
     channel.push(*event);
   }
@@ -74,13 +77,13 @@ void TapChannel::enable() {
   enabled_ = true;
 }
 
-void TapChannel::push(const InputEvent& event) {
+void TapChannel::push(const PersonEvent& event) {
   const std::lock_guard<std::mutex> hold(lock_);
   queue_.push_back(event);
   arrived_.notify_all();
 }
 
-bool TapChannel::admit(const InputEvent& event) {
+bool TapChannel::admit(const PersonEvent& event) {
   if (!handler_) return false;
   if (is_disabled_notice(event.type)) {
     enabled_ = false;
@@ -94,7 +97,7 @@ void TapChannel::run() {
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
     arrived_.wait(hold, [&] { return attached_ && !queue_.empty(); });
-    const InputEvent event = queue_.front();
+    const PersonEvent event = queue_.front();
     queue_.pop_front();
     if (!admit(event)) continue;
     TapHandler* handler = handler_;

@@ -22,17 +22,17 @@ class TapChannel {
   // The system switched the tap off when it delivered a "disabled" event;
   // until this call, other events are dropped.
   void enable();
-  void push(const InputEvent& event);
+  void push(const PersonEvent& event);
   // Delivers events for ever on the calling thread.
   [[noreturn]] void run();
 
  private:
   // Whether the tap takes `event` now; a "disabled" event switches it off.
-  bool admit(const InputEvent& event);
+  bool admit(const PersonEvent& event);
 
   std::mutex lock_;
   std::condition_variable arrived_;
-  std::deque<InputEvent> queue_;   // guarded by lock_
+  std::deque<PersonEvent> queue_;  // guarded by lock_
   TapHandler* handler_ = nullptr;  // guarded by lock_
   std::uint64_t mask_ = 0;         // guarded by lock_
   bool attached_ = false;          // guarded by lock_

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/exit.h"
 #include "base/io.h"
 #include "main/cli.h"
 #include "main/probe.h"
@@ -19,13 +20,13 @@ namespace {
 
 using namespace kestrum::sandbox;
 
-constexpr int kLauncherFailure = 125;
+using kestrum::print;
 
-// Output is best effort: a closed standard stream must not change the status.
-void print(int fd, std::string_view text) { (void)kestrum::write_all(fd, text); }
+constexpr int kLauncherFailure = 125;
+constexpr std::string_view kErrorPrefix = "kestrum-sandbox: ";
 
 [[noreturn]] void exit_with_error(std::string_view message) {
-  print(STDERR_FILENO, "kestrum-sandbox: " + std::string(message) + "\n");
+  kestrum::print_error(kErrorPrefix, message);
   std::exit(kLauncherFailure);
 }
 
