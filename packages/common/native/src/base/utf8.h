@@ -17,6 +17,9 @@ inline bool is_valid_utf8(std::string_view bytes) {
 // The bytes as text, every maximal ill-formed subpart replaced by U+FFFD.
 std::string utf8_lossy(std::string_view bytes);
 
+// The same as Unicode scalar values.
+std::u32string unicode_scalars(std::string_view bytes);
+
 // Appends one Unicode scalar value as UTF-8. The caller keeps surrogates
 // and values above U+10FFFF out.
 void append_utf8(std::string& out, char32_t c);
