@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "base/unique_fd.h"
+#include "base/utf8.h"
 #include "desktop/line_reader.h"
-#include "desktop/white_space.h"
 
 namespace kestrum::computer::sim {
 namespace {
@@ -48,7 +48,7 @@ void read_input(const std::string& path, TapChannel& channel) {
     if (!*line) return;
     std::string& text = **line;
     strip_line_end(text);
-    if (trim_unicode_white_space(text).empty()) continue;
+    if (trim_unicode_white_space(text, Overlong::kAccepted).empty()) continue;
     auto event = parse_input_event(text);
     if (!event) scene_fault("input " + path + ": " + event.error());
     channel.push(*event);
