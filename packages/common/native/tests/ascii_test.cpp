@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace kestrum {
 namespace {
@@ -12,45 +13,31 @@ TEST(Decimal, SignDigitsAndRange) {
   const struct {
     Type type;
     Sign sign;
-    std::string text;
+    std::vector<std::string> texts;
     std::optional<std::int64_t> want;
   } cases[] = {
-      {i64, Sign::kPlusOrMinus, "0", 0},
-      {i64, Sign::kPlusOrMinus, "-5", -5},
-      {i64, Sign::kPlusOrMinus, "+5", 5},
-      {i64, Sign::kPlusOrMinus, "007", 7},
-      {i64, Sign::kPlusOrMinus, "9223372036854775807", INT64_MAX},
-      {i64, Sign::kPlusOrMinus, "-9223372036854775808", INT64_MIN},
-      {i64, Sign::kPlusOrMinus, "9223372036854775808", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "-9223372036854775809", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "99999999999999999999", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "+", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "-", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "--5", std::nullopt},
-      {i64, Sign::kPlusOrMinus, " 5", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "5 ", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "0x10", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "1e3", std::nullopt},
-      {i64, Sign::kPlusOrMinus, "\xd9\xa3", std::nullopt},  // a digit outside ASCII
-      {i32, Sign::kPlusOrMinus, "-2147483648", INT32_MIN},
-      {i32, Sign::kPlusOrMinus, "2147483648", std::nullopt},
-      {i32, Sign::kPlusOrMinus, "-2147483649", std::nullopt},
-      {u16, Sign::kPlus, "+65535", 65535},
-      {u16, Sign::kPlus, "65536", std::nullopt},
-      {u16, Sign::kPlus, "-0", std::nullopt},
-      {u16, Sign::kNone, "+1", std::nullopt},
-  };
-  const auto widened = [](const auto& value) -> std::optional<std::int64_t> {
-    if (!value) return std::nullopt;
-    return *value;
+      {i64, Sign::kPlusOrMinus, {"0", "-0"}, 0},
+      {i64, Sign::kPlusOrMinus, {"-5"}, -5},
+      {i64, Sign::kPlusOrMinus, {"+7", "007"}, 7},
+      {i64, Sign::kPlusOrMinus, {"9223372036854775807"}, INT64_MAX},
+      {i64, Sign::kPlusOrMinus, {"-9223372036854775808"}, INT64_MIN},
+      {i64,
+       Sign::kPlusOrMinus,
+       {"9223372036854775808", "-9223372036854775809", "99999999999999999999", "", "+", "-", "--5",
+        " 5", "5 ", "0x10", "1e3", "\xd9\xa3" /* a digit outside ASCII */},
+       std::nullopt},
+      {i32, Sign::kPlusOrMinus, {"-2147483648"}, INT32_MIN},
+      {i32, Sign::kPlusOrMinus, {"2147483648", "-2147483649"}, std::nullopt},
+      {u16, Sign::kPlus, {"+65535"}, 65535},
+      {u16, Sign::kPlus, {"65536", "-0", "-1"}, std::nullopt},
+      {u16, Sign::kNone, {"+1"}, std::nullopt},
   };
   for (const auto& c : cases) {
-    const std::optional<std::int64_t> got =
-        c.type == i64   ? parse_decimal<std::int64_t>(c.text, c.sign)
-        : c.type == i32 ? widened(parse_decimal<std::int32_t>(c.text, c.sign))
-                        : widened(parse_decimal<std::uint16_t>(c.text, c.sign));
-    EXPECT_EQ(got, c.want) << c.text;
+    for (const std::string& text : c.texts) {
+      if (c.type == i64) EXPECT_EQ(parse_decimal<std::int64_t>(text, c.sign), c.want) << text;
+      if (c.type == i32) EXPECT_EQ(parse_decimal<std::int32_t>(text, c.sign), c.want) << text;
+      if (c.type == u16) EXPECT_EQ(parse_decimal<std::uint16_t>(text, c.sign), c.want) << text;
+    }
   }
 }
 
