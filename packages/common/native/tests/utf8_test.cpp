@@ -11,7 +11,7 @@ TEST(WhiteSpace, TrimsUnicodeWhiteSpaceOnly) {
   const struct {
     std::string text;
     std::string want;
-    std::optional<std::string> overlong;  // what Overlong::kAccepted gives, when it differs
+    std::optional<std::string> overlong = std::nullopt;  // with Overlong::kAccepted, if other
   } cases[] = {
       {"", ""},
       {" \t\n\v\f\r", ""},
