@@ -66,33 +66,6 @@ TEST(CommandLine, Commands) {
   }
 }
 
-TEST(CommandLine, ProcessIdentifiers) {
-  const struct {
-    std::string text;
-    std::optional<std::int64_t> want;
-  } cases[] = {
-      {"0", 0},
-      {"-5", -5},
-      {"+5", 5},
-      {"007", 7},
-      {"9223372036854775807", INT64_MAX},
-      {"-9223372036854775808", INT64_MIN},
-      {"9223372036854775808", std::nullopt},
-      {"-9223372036854775809", std::nullopt},
-      {"99999999999999999999", std::nullopt},
-      {"", std::nullopt},
-      {"+", std::nullopt},
-      {"-", std::nullopt},
-      {"--5", std::nullopt},
-      {" 5", std::nullopt},
-      {"5 ", std::nullopt},
-      {"0x10", std::nullopt},
-      {"1e3", std::nullopt},
-      {"\xd9\xa3", std::nullopt},  // a digit outside ASCII
-  };
-  for (const auto& c : cases) EXPECT_EQ(parse_pid(c.text), c.want) << c.text;
-}
-
 TEST(CommandLine, UsageText) {
   EXPECT_EQ(kUsage.size(), 149u);
   EXPECT_EQ(std::count(kUsage.begin(), kUsage.end(), '\n'), 2);

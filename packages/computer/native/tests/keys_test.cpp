@@ -60,7 +60,6 @@ TEST(ParseKeys, Combinations) {
       {"PageUp", named(NamedKey::kPageUp)},
       {"pagedown", named(NamedKey::kPageDown)},
       {"F1", function(1)},
-      {"f01", function(1)},
       {"f0000012", function(12)},
       {"F12", function(12)},
       {"f9", function(9)},

@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -25,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/result.h"
 #include "base/system_error.h"
 #include "base/unique_fd.h"
@@ -51,13 +51,6 @@ struct Capture {
   std::string pixels;
 };
 
-std::optional<std::uint64_t> number(std::string_view text) {
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
-  return value;
-}
-
 Result<Options> parse_options(int argc, char** argv) {
   Options options;
   std::vector<std::string_view> positional;
@@ -68,7 +61,7 @@ Result<Options> parse_options(int argc, char** argv) {
       continue;
     }
     if (i + 1 == argc) return fail(std::string(arg) + " needs a number");
-    const std::optional<std::uint64_t> value = number(argv[++i]);
+    const std::optional<std::uint64_t> value = parse_decimal<std::uint64_t>(argv[++i]);
     if (!value) return fail(std::string(arg) + " needs a number, not \"" + argv[i] + "\"");
     (arg == "--width" ? options.width : options.height) = value;
   }

@@ -1,8 +1,8 @@
 #include "linux/profile_reader.h"
 
 #include <algorithm>
-#include <charconv>
 
+#include "base/ascii.h"
 #include "base/utf8.h"
 #include "policy/policy.h"
 #include "policy/profile.h"
@@ -110,13 +110,6 @@ std::optional<std::string> unescape_regex(std::string_view regex) {
   return path;
 }
 
-std::optional<std::uint16_t> take_port(std::string_view digits) {
-  std::uint16_t port = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-  return port;
-}
-
 class Reader {
  public:
   Status read_line(std::size_t number, std::string_view line) {
@@ -129,7 +122,7 @@ class Reader {
     if (line.starts_with(kPortHead) && line.ends_with(kPortTail)) {
       const auto digits =
           line.substr(kPortHead.size(), line.size() - kPortHead.size() - kPortTail.size());
-      rules_.port = take_port(digits);
+      rules_.port = parse_decimal<std::uint16_t>(digits);
       if (!rules_.port) return failure("malformed port: " + std::string(line));
       return {};
     }

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/io.h"
+
 extern char** environ;
 
 namespace {
@@ -38,12 +40,7 @@ void record(int argc, char** argv) {
   append(out, "sigpipe", action.sa_handler == SIG_IGN ? "ignored" : "default");
   for (int i = 0; i < argc; ++i) append(out, "arg", argv[i]);
   for (char** entry = environ; *entry; ++entry) append(out, "env", *entry);
-  std::string_view rest = out;
-  while (!rest.empty()) {
-    const ssize_t written = ::write(kRecordFd, rest.data(), rest.size());
-    if (written <= 0 && errno != EINTR) break;
-    if (written > 0) rest.remove_prefix(static_cast<std::size_t>(written));
-  }
+  (void)kestrum::write_all(kRecordFd, out);
   ::close(kRecordFd);
 }
 #endif

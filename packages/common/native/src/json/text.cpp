@@ -79,17 +79,6 @@ bool is_printable(char32_t c) {
   return true;
 }
 
-// Decodes the code point at the start of valid UTF-8 and its length.
-char32_t decode(std::string_view text, std::size_t& length) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  if (length == 1) return lead;
-  char32_t c = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) c = (c << 6) | (byte(i) & 0x3F);
-  return c;
-}
-
 void append_escape(std::string& out, char32_t c) {
   switch (c) {
     case U'"':
@@ -131,18 +120,13 @@ std::string format_float(double value) {
 }
 
 std::string debug_quote(std::string_view text) {
-  const std::string valid = utf8_lossy(text);
   std::string out = "\"";
-  std::string_view rest = valid;
-  while (!rest.empty()) {
-    std::size_t length = 0;
-    const char32_t c = decode(rest, length);
+  for (const char32_t c : unicode_scalars(text)) {
     if (needs_escape(c)) {
       append_escape(out, c);
     } else {
-      out.append(rest.substr(0, length));
+      append_utf8(out, c);
     }
-    rest.remove_prefix(length);
   }
   return out + "\"";
 }

@@ -61,16 +61,9 @@ std::optional<bool Modifiers::*> modifier_named(std::string_view piece) {
 // "f" and a decimal number from 1 to 12; leading zeros are allowed.
 std::optional<FunctionKey> function_key_named(std::string_view piece) {
   if (piece.size() < 2 || ascii_lower(piece[0]) != 'f') return std::nullopt;
-  std::string_view digits = piece.substr(1);
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-  }
-  while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
-  if (digits.size() > 2) return std::nullopt;
-  unsigned number = 0;
-  for (const char c : digits) number = number * 10 + static_cast<unsigned>(c - '0');
-  if (number < 1 || number > std::size(kFunctionKeyCodes)) return std::nullopt;
-  return FunctionKey{static_cast<std::uint8_t>(number)};
+  const auto number = parse_decimal<std::uint8_t>(piece.substr(1));
+  if (!number || *number < 1 || *number > std::size(kFunctionKeyCodes)) return std::nullopt;
+  return FunctionKey{*number};
 }
 
 std::optional<KeySpec> key_named(std::string_view piece) {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "desktop/white_space.h"
+#include "base/utf8.h"
 
 namespace kestrum::computer {
 namespace {
@@ -51,7 +51,7 @@ std::optional<std::string> bundle_name(std::string_view file_name) {
   if (file_name.size() > 3 && file_name.ends_with(kAppSuffix)) {
     file_name.remove_suffix(kAppSuffix.size());
   }
-  const std::string_view trimmed = trim_unicode_white_space(file_name);
+  const std::string_view trimmed = trim_unicode_white_space(file_name, Overlong::kAccepted);
   if (trimmed.empty()) return std::nullopt;
   return std::string(trimmed);
 }

@@ -1,14 +1,13 @@
-// Text as Unicode scalar values and as the UTF-16 code units the system's
-// keyboard events carry.
+// Text as the UTF-16 code units the system's keyboard events carry, from the
+// Unicode scalar values that base/utf8.h reads.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-namespace kestrum::computer {
+#include "base/utf8.h"
 
-// Ill-formed bytes become U+FFFD, so the result is always scalar values.
-std::u32string unicode_scalars(std::string_view utf8);
+namespace kestrum::computer {
 
 // Scalars above U+FFFF take two code units (a surrogate pair).
 std::u16string utf16_from_scalars(std::u32string_view scalars);

@@ -1,6 +1,6 @@
 #include "main/cli.h"
 
-#include <limits>
+#include "base/ascii.h"
 
 namespace kestrum::computer {
 namespace {
@@ -33,7 +33,7 @@ Command parse_serve_command(const std::vector<std::string>& args) {
     if (name == "--own-app") {
       serve.own.app = value;
     } else if (name == "--own-pid") {
-      serve.own.pid = parse_pid(value);
+      serve.own.pid = parse_decimal<std::int64_t>(value, Sign::kPlusOrMinus);
       if (!serve.own.pid) return UsageError{};
     } else {
       return UsageError{};
@@ -43,27 +43,6 @@ Command parse_serve_command(const std::vector<std::string>& args) {
 }
 
 }  // namespace
-
-std::optional<std::int64_t> parse_pid(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  // Accumulated as a magnitude so that the most negative value fits.
-  const std::uint64_t limit =
-      static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
-  std::uint64_t magnitude = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (magnitude > (limit - digit) / 10) return std::nullopt;
-    magnitude = magnitude * 10 + digit;
-  }
-  if (!negative) return static_cast<std::int64_t>(magnitude);
-  return static_cast<std::int64_t>(0 - magnitude);
-}
 
 Command parse_command_line(const std::vector<std::string>& args) {
   if (args.empty()) return UsageError{};

@@ -35,7 +35,4 @@ using Command =
 // `args` are the arguments after the program name, compared exactly.
 Command parse_command_line(const std::vector<std::string>& args);
 
-// A signed decimal 64-bit integer: an optional sign, then ASCII digits only.
-std::optional<std::int64_t> parse_pid(std::string_view text);
-
 }  // namespace kestrum::computer

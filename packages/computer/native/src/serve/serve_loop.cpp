@@ -8,7 +8,6 @@
 #include "base/utf8.h"
 #include "desktop/line_reader.h"
 #include "desktop/program.h"
-#include "desktop/white_space.h"
 #include "serve/dispatch.h"
 #include "serve/outcome.h"
 #include "serve/request.h"
@@ -38,7 +37,7 @@ LoopEnd serve_lines(ServerState& state, LineReader& reader) {
     if (!is_valid_utf8(text)) return LoopError{std::string(kInvalidUtf8)};
     strip_line_end(text);
     // Blank lines get no answer; the parse sees the line untrimmed.
-    if (trim_unicode_white_space(text).empty()) continue;
+    if (trim_unicode_white_space(text, Overlong::kAccepted).empty()) continue;
     if (auto written = answer_line(state, text); !written) return LoopError{written.take_error()};
   }
 }

@@ -6,8 +6,8 @@
 #include <variant>
 
 #include "base/unique_fd.h"
+#include "base/utf8.h"
 #include "desktop/line_reader.h"
-#include "desktop/white_space.h"
 
 namespace kestrum::computer::sim {
 namespace {
@@ -51,7 +51,7 @@ void read_input(const std::string& path, TapChannel& channel) {
     if (std::holds_alternative<EndOfInput>(next)) return;
     std::string& text = std::get<Line>(next).text;
     strip_line_end(text);
-    if (trim_unicode_white_space(text).empty()) continue;
+    if (trim_unicode_white_space(text, Overlong::kAccepted).empty()) continue;
     auto event = parse_person_event(text);
     if (!event) scene_fault("input " + path + ": " + event.error());
     channel.push(*event);

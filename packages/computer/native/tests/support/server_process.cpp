@@ -9,6 +9,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/io.h"
+
 extern char** environ;
 
 namespace kestrum::computer::testing {
@@ -65,13 +67,7 @@ ServerProcess::ServerProcess(const ServerOptions& options) : child_(child_option
 ServerProcess::~ServerProcess() = default;
 
 void ServerProcess::send(const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(child_.input(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error("could not write to the server");
-    done += static_cast<std::size_t>(n);
-  }
+  if (!write_all(child_.input(), bytes)) throw std::runtime_error("could not write to the server");
 }
 
 void ServerProcess::offer(const std::string& bytes) {

@@ -1,7 +1,8 @@
 #include "main/cli.h"
 
 #include <algorithm>
-#include <charconv>
+
+#include "base/ascii.h"
 
 namespace kestrum::sandbox {
 namespace {
@@ -19,7 +20,7 @@ Command parse_run(const std::vector<std::string>& args) {
     if (args[1] != "--policy") return UsageError{};
   } else if (position == 5) {
     if (args[1] != "--policy" || args[3] != "--events-fd") return UsageError{};
-    request.events_fd = parse_fd(args[4]);
+    request.events_fd = parse_decimal<std::int32_t>(args[4], Sign::kPlusOrMinus);
     if (!request.events_fd) return UsageError{};
   } else {
     return UsageError{};
@@ -35,26 +36,6 @@ bool starts_with_web_scheme(std::string_view word) {
 }
 
 }  // namespace
-
-std::optional<std::int32_t> parse_fd(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty() ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return std::nullopt;
-  }
-  // Parse the magnitude wide enough for INT32_MIN, then range-check.
-  std::uint64_t magnitude = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  const std::int64_t value =
-      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-  if (magnitude > 2147483648ULL || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
-  return static_cast<std::int32_t>(value);
-}
 
 Command parse_command_line(const std::vector<std::string>& args) {
   if (args.empty()) return UsageError{};

@@ -42,7 +42,4 @@ using Command = std::variant<UsageError, ShowHelp, ShowVersion, RunRequest, Prob
 // `args` are the words after the program name.
 Command parse_command_line(const std::vector<std::string>& args);
 
-// An optional sign and decimal digits that fit a signed 32-bit integer.
-std::optional<std::int32_t> parse_fd(std::string_view text);
-
 }  // namespace kestrum::sandbox

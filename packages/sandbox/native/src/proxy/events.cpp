@@ -1,21 +1,13 @@
 #include "proxy/events.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
+#include "base/io.h"
 #include "json/writer.h"
 
 namespace kestrum::sandbox {
 
 void EventChannel::write_line(std::string_view line) {
   std::lock_guard<std::mutex> held(lock_);
-  while (!line.empty()) {
-    const ssize_t n = ::write(fd_.get(), line.data(), line.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    line.remove_prefix(static_cast<std::size_t>(n));
-  }
+  (void)write_all(fd_.get(), line);
 }
 
 std::string network_event(bool allowed, std::string_view host) {

@@ -12,18 +12,6 @@ namespace {
 
 constexpr std::string_view kTerminator = "\r\n\r\n";
 
-std::optional<std::uint16_t> parse_port(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  unsigned value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-    if (value > 65535) return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
-}
-
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -72,11 +60,12 @@ std::optional<Authority> parse_authority(std::string_view text, std::uint16_t de
     if (close == std::string_view::npos || close == 1) return std::nullopt;
     host = text.substr(1, close - 1);
     const std::string_view after = text.substr(close + 1);
-    if (after.starts_with(':')) port = parse_port(after.substr(1));
+    if (after.starts_with(':')) port = parse_decimal<std::uint16_t>(after.substr(1), Sign::kPlus);
   } else {
     const std::size_t colon = text.rfind(':');
     host = text.substr(0, colon);
-    if (colon != std::string_view::npos) port = parse_port(text.substr(colon + 1));
+    if (colon != std::string_view::npos)
+      port = parse_decimal<std::uint16_t>(text.substr(colon + 1), Sign::kPlus);
   }
   if (host.empty() || !port) return std::nullopt;
   return Authority{ascii_lowercase(host), *port};

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/descriptors.h"
 #include "base/system_error.h"
 
@@ -77,14 +78,9 @@ Result<ProxyStream> connect_host_port(std::string_view text) {
     host = text.substr(0, colon);
     port_text = text.substr(colon + 1);
   }
-  unsigned port = 0;
-  if (port_text.empty()) return fail("invalid port");
-  for (char c : port_text) {
-    if (c < '0' || c > '9' || (port = port * 10 + static_cast<unsigned>(c - '0')) > 65535) {
-      return fail("invalid port");
-    }
-  }
-  return connect_tcp(host, static_cast<std::uint16_t>(port));
+  const auto port = parse_decimal<std::uint16_t>(port_text);
+  if (!port) return fail("invalid port");
+  return connect_tcp(host, *port);
 }
 
 }  // namespace kestrum::sandbox

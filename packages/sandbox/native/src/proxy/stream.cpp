@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "base/io.h"
 #include "base/system_error.h"
 
 namespace kestrum::sandbox {
@@ -18,12 +19,7 @@ Result<std::size_t> ProxyStream::read(std::span<char> buffer) {
 }
 
 Status ProxyStream::write_all(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail(last_system_error_text());
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
+  if (!send_all(fd_.get(), bytes)) return fail(last_system_error_text());
   return {};
 }
 

@@ -11,25 +11,6 @@
 namespace kestrum::sandbox {
 namespace {
 
-// Unicode White_Space, as UTF-8.
-constexpr std::string_view kWhiteSpace[] = {
-    "\t",           "\n",           "\v",           "\f",           "\r",           " ",
-    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
-    "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
-    "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
-    "\xE3\x80\x80"};
-
-std::string_view trim_white_space(std::string_view text) {
-  for (bool trimmed = true; trimmed;) {
-    trimmed = false;
-    for (std::string_view space : kWhiteSpace) {
-      if (text.starts_with(space)) text.remove_prefix(space.size()), trimmed = true;
-      if (text.ends_with(space)) text.remove_suffix(space.size()), trimmed = true;
-    }
-  }
-  return text;
-}
-
 std::optional<std::string> usable(EnvironmentLookup lookup, const char* name, bool allow_empty) {
   auto value = lookup(name);
   if (!value || !is_valid_utf8(*value) || (!allow_empty && value->empty())) return std::nullopt;
@@ -40,7 +21,7 @@ std::vector<std::string> parse_no_proxy(std::string_view text) {
   std::vector<std::string> entries;
   while (true) {
     const std::size_t comma = text.find(',');
-    std::string_view entry = trim_white_space(text.substr(0, comma));
+    std::string_view entry = trim_unicode_white_space(text.substr(0, comma), Overlong::kRefused);
     while (entry.starts_with('.')) entry.remove_prefix(1);
     if (!entry.empty()) entries.push_back(ascii_lowercase(entry));
     if (comma == std::string_view::npos) return entries;

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "base/descriptors.h"
+#include "base/io.h"
 
 namespace kestrum::testing {
 namespace {
@@ -88,14 +89,7 @@ std::string read_head_from(int fd, std::string* rest) {
   return buffer.substr(0, end);
 }
 
-void write_all_to(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
+void write_all_to(int fd, const std::string& bytes) { (void)send_all(fd, bytes); }
 
 std::string read_to_end(int fd) {
   std::string out;

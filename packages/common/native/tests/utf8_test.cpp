@@ -1,14 +1,17 @@
-#include "desktop/white_space.h"
+#include "base/utf8.h"
 
 #include <gtest/gtest.h>
 
-namespace kestrum::computer {
+#include <optional>
+
+namespace kestrum {
 namespace {
 
 TEST(WhiteSpace, TrimsUnicodeWhiteSpaceOnly) {
   const struct {
     std::string text;
     std::string want;
+    std::optional<std::string> overlong = std::nullopt;  // with Overlong::kAccepted, if other
   } cases[] = {
       {"", ""},
       {" \t\n\v\f\r", ""},
@@ -22,9 +25,14 @@ TEST(WhiteSpace, TrimsUnicodeWhiteSpaceOnly) {
       {"\x1c\x1dx", "\x1c\x1dx"},                                  // nor the information separators
       {"\xa0x\xa0", "\xa0x\xa0"},                                  // stray bytes are text
       {"\xc2x", "\xc2x"},
+      {"\xc0\xa0x\xe0\x82\x85", "\xc0\xa0x\xe0\x82\x85", "x"},  // overlong U+0020, U+0085
+      {"\xf0\x80\x80\xa0x", "\xf0\x80\x80\xa0x"},               // never in four bytes
   };
-  for (const auto& c : cases) EXPECT_EQ(trim_unicode_white_space(c.text), c.want);
+  for (const auto& c : cases) {
+    EXPECT_EQ(trim_unicode_white_space(c.text, Overlong::kRefused), c.want);
+    EXPECT_EQ(trim_unicode_white_space(c.text, Overlong::kAccepted), c.overlong.value_or(c.want));
+  }
 }
 
 }  // namespace
-}  // namespace kestrum::computer
+}  // namespace kestrum
