@@ -266,55 +266,49 @@ TEST(Serve, TheTakeoverEventNeverLandsInsideAnAnswer) {
   EXPECT_EQ(process.wait().status, 0);
 }
 
-TEST(Serve, InvalidUtf8EndsTheServerWithoutAnAnswer) {
-  TempDir dir;
-  replace_file(dir.file("scene.json"), "{}");
-  ServerProcess process({{"serve"}, dir.file("scene.json")});
-  process.send(
-      "{\"id\":1,\"op\":\"owner\",\"owner\":\"agent\"}\n{\"id\":2,\"op\":\"type\",\"text\":"
-      "\"\xff\"}\n"
-      "{\"id\":3,\"op\":\"owner\",\"owner\":\"agent\"}\n");
-  EXPECT_EQ(process.read_json(), R"({"id":1,"ok":true})");
-  EXPECT_FALSE(process.read_frame().has_value());
-  const Exit exit = process.wait();
-  EXPECT_EQ(exit.status, 1);
-  EXPECT_EQ(exit.err, "kestrum-computer: stream did not contain valid UTF-8\n");
-}
-
-TEST(Serve, EndOfInputEndsTheServerCleanly) {
-  TempDir dir;
-  replace_file(dir.file("scene.json"), "{}");
-  ServerProcess process({{"serve"}, dir.file("scene.json")});
-  process.close_input();
-  EXPECT_EQ(process.read_rest(), "");
-  const Exit exit = process.wait();
-  EXPECT_EQ(exit.status, 0);
-  EXPECT_EQ(exit.err, "");
-}
-
-TEST(Serve, AClosedOutputEndsTheServer) {
-  TempDir dir;
-  replace_file(dir.file("scene.json"), "{}");
-  ServerProcess process({{"serve"}, dir.file("scene.json")});
-  process.close_output();
-  process.send("{\"id\":1,\"op\":\"hello\"}\n");
-  const Exit exit = process.wait();
-  EXPECT_EQ(exit.status, 1);
-  EXPECT_EQ(exit.err, "kestrum-computer: Broken pipe (os error 32)\n");
-}
-
-TEST(Serve, AReadErrorEndsTheServer) {
-  TempDir dir;
-  replace_file(dir.file("scene.json"), "{}");
-  ServerOptions options{{"serve"}, dir.file("scene.json")};
-  options.stdin_fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_GE(options.stdin_fd, 0);
-  ServerProcess process(options);
-  ::close(options.stdin_fd);
-  EXPECT_EQ(process.read_rest(), "");
-  const Exit exit = process.wait();
-  EXPECT_EQ(exit.status, 1);
-  EXPECT_EQ(exit.err, "kestrum-computer: Is a directory (os error 21)\n");
+// How the server ends: on invalid UTF-8 after answering what came before,
+// cleanly at the end of its input, and on a failing output or input.
+TEST(Serve, EndsOnItsStreamsAsTheyEnd) {
+  enum class Input { kLines, kClosed, kFolder };
+  const struct {
+    const char* name;
+    Input input;
+    bool close_output;
+    std::string lines;
+    std::string answers;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"invalid UTF-8", Input::kLines, false,
+       "{\"id\":1,\"op\":\"owner\",\"owner\":\"agent\"}\n{\"id\":2,\"op\":\"type\",\"text\":"
+       "\"\xff\"}\n{\"id\":3,\"op\":\"owner\",\"owner\":\"agent\"}\n",
+       R"({"id":1,"ok":true})", 1, "kestrum-computer: stream did not contain valid UTF-8\n"},
+      {"end of input", Input::kClosed, false, "", "", 0, ""},
+      {"closed output", Input::kLines, true, "{\"id\":1,\"op\":\"hello\"}\n", "", 1,
+       "kestrum-computer: Broken pipe (os error 32)\n"},
+      {"read error", Input::kFolder, false, "", "", 1,
+       "kestrum-computer: Is a directory (os error 21)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    replace_file(dir.file("scene.json"), "{}");
+    ServerOptions options{{"serve"}, dir.file("scene.json")};
+    if (c.input == Input::kFolder) {
+      options.stdin_fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ASSERT_GE(options.stdin_fd, 0);
+    }
+    ServerProcess process(options);
+    if (options.stdin_fd >= 0) ::close(options.stdin_fd);
+    if (c.close_output) process.close_output();
+    if (c.input == Input::kClosed) process.close_input();
+    if (!c.lines.empty()) process.send(c.lines);
+    if (!c.answers.empty()) EXPECT_EQ(process.read_json(), c.answers);
+    if (!c.close_output) EXPECT_EQ(process.read_rest(), "");
+    const Exit exit = process.wait();
+    EXPECT_EQ(exit.status, c.status);
+    EXPECT_EQ(exit.err, c.err);
+  }
 }
 
 }  // namespace
