@@ -303,8 +303,12 @@ TEST(Serve, EndsOnItsStreamsAsTheyEnd) {
     if (c.close_output) process.close_output();
     if (c.input == Input::kClosed) process.close_input();
     if (!c.lines.empty()) process.send(c.lines);
-    if (!c.answers.empty()) EXPECT_EQ(process.read_json(), c.answers);
-    if (!c.close_output) EXPECT_EQ(process.read_rest(), "");
+    if (!c.answers.empty()) {
+      EXPECT_EQ(process.read_json(), c.answers);
+    }
+    if (!c.close_output) {
+      EXPECT_EQ(process.read_rest(), "");
+    }
     const Exit exit = process.wait();
     EXPECT_EQ(exit.status, c.status);
     EXPECT_EQ(exit.err, c.err);
