@@ -32,14 +32,47 @@ ssize_t splice_retrying(int in, int out, std::size_t length) {
   }
 }
 
+// A bulk pipe taken from the budget, given back when the direction ends.
+class BulkSlot {
+ public:
+  explicit BulkSlot(PipeBudget& budget) : budget_(budget) {}
+  ~BulkSlot() {
+    if (held_) budget_.give_back();
+  }
+  BulkSlot(const BulkSlot&) = delete;
+  BulkSlot& operator=(const BulkSlot&) = delete;
+  bool held() const { return held_; }
+  bool take() { return held_ = budget_.take(); }
+  void give_back() {
+    budget_.give_back();
+    held_ = false;
+  }
+
+ private:
+  PipeBudget& budget_;
+  bool held_ = false;
+};
+
+// Grows the (empty) pipe for a bulk transfer when the budget and the system
+// allow it; the step it may move from now on.
+std::size_t grow_for_bulk(int pipe, BulkSlot& slot, std::size_t step) {
+  if (slot.held() || !slot.take()) return step;
+  const int size = ::fcntl(pipe, F_SETPIPE_SZ, static_cast<int>(kBulkChunk));
+  if (size >= static_cast<int>(kBulkChunk)) return kBulkChunk;
+  slot.give_back();
+  return step;
+}
+
 // False when no pipe could be made and nothing was moved.
-bool copy_through_pipe(ProxyStream& from, ProxyStream& to) {
+bool copy_through_pipe(ProxyStream& from, ProxyStream& to, PipeBudget& budget) {
   auto pipe = cloexec_pipe();
   if (!pipe) return false;
   const UniqueFd pipe_read = std::move(pipe->read);
   const UniqueFd pipe_write = std::move(pipe->write);
+  BulkSlot slot(budget);
+  std::size_t step = kRelayChunk;
   while (true) {
-    const ssize_t chunk = splice_retrying(from.fd(), pipe_write.get(), kRelayChunk);
+    const ssize_t chunk = splice_retrying(from.fd(), pipe_write.get(), step);
     if (chunk <= 0) return true;
     // Each chunk is written whole before the next read.
     for (ssize_t left = chunk; left > 0;) {
@@ -48,31 +81,41 @@ bool copy_through_pipe(ProxyStream& from, ProxyStream& to) {
       if (moved <= 0) return true;
       left -= moved;
     }
+    if (static_cast<std::size_t>(chunk) == step) step = grow_for_bulk(pipe_write.get(), slot, step);
   }
 }
 #else
-bool copy_through_pipe(ProxyStream&, ProxyStream&) { return false; }
+bool copy_through_pipe(ProxyStream&, ProxyStream&, PipeBudget&) { return false; }
 #endif
 
 }  // namespace
 
-void copy_stream(ProxyStream& from, ProxyStream& to) {
-  if (!copy_through_pipe(from, to)) copy_through_memory(from, to);
+bool PipeBudget::take() {
+  int left = left_.load(std::memory_order_relaxed);
+  while (left > 0) {
+    if (left_.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) return true;
+  }
+  return false;
 }
 
-void relay(ProxyStream client, ProxyStream server) {
+void copy_stream(ProxyStream& from, ProxyStream& to, PipeBudget& budget) {
+  if (!copy_through_pipe(from, to, budget)) copy_through_memory(from, to);
+}
+
+void relay(ProxyStream client, ProxyStream server, PipeBudget& budget) {
   auto client_reader = client.try_clone();
   auto server_reader = server.try_clone();
   if (!client_reader || !server_reader) return;
 
-  JoinedThread upstream([from = std::move(*client_reader), to = std::move(server)]() mutable {
-    copy_stream(from, to);
-    to.shutdown_write();
-  });
+  JoinedThread upstream(
+      [from = std::move(*client_reader), to = std::move(server), &budget]() mutable {
+        copy_stream(from, to, budget);
+        to.shutdown_write();
+      });
   // Without the second thread only one direction could move, which would
   // hang a request-response exchange; closing tells the client at once.
   if (!upstream.started()) return;
-  copy_stream(*server_reader, client);
+  copy_stream(*server_reader, client, budget);
   client.shutdown_write();
 }
 

@@ -42,7 +42,7 @@ Result<ProxyStream> connect_credential_service(const std::string& path) {
 }
 
 void serve_through_credentials(const Credentials& credentials, const ProxyRequest& request,
-                               const RequestHead& head, ProxyStream client) {
+                               const RequestHead& head, ProxyStream client, PipeBudget& budget) {
   auto service = connect_credential_service(credentials.socket);
   if (!service) return answer(client, kBadGateway);
   const std::string authority = format_authority(request.host, request.port);
@@ -52,7 +52,7 @@ void serve_through_credentials(const Credentials& credentials, const ProxyReques
   if (!service->write_all(opening)) return answer(client, kBadGateway);
   // The service's own answer, its 200 line included, reaches the client
   // through the relay.
-  relay(std::move(client), std::move(*service));
+  relay(std::move(client), std::move(*service), budget);
 }
 
 Result<ProxyStream> connect_server(const ProxyState& state, const ProxyRequest& request) {
@@ -70,7 +70,8 @@ void serve_allowed(const ProxyState& state, const ProxyRequest& request, const R
   if (holds_nul(request.host)) return answer(client, kBadGateway);
   const auto& credentials = state.network.credentials;
   if (credentials && request.is_connect && host_matches(credentials->hosts, request.host)) {
-    return serve_through_credentials(*credentials, request, head, std::move(client));
+    return serve_through_credentials(*credentials, request, head, std::move(client),
+                                     state.bulk_pipes);
   }
   auto server = connect_server(state, request);
   if (!server) return answer(client, kBadGateway);
@@ -80,7 +81,7 @@ void serve_allowed(const ProxyState& state, const ProxyRequest& request, const R
   } else if (!server->write_all(rewrite_head(head.text, request.path) + head.rest)) {
     return;
   }
-  relay(std::move(client), std::move(*server));
+  relay(std::move(client), std::move(*server), state.bulk_pipes);
 }
 
 bool transient_accept_failure(int error) {

@@ -11,6 +11,7 @@
 #include "base/unique_fd.h"
 #include "policy/policy.h"
 #include "proxy/events.h"
+#include "proxy/relay.h"
 #include "proxy/stream.h"
 #include "proxy/upstream.h"
 
@@ -23,6 +24,8 @@ struct ProxyState {
   std::unique_ptr<EventChannel> events;  // null without --events-fd
   Network network;
   std::optional<UpstreamProxy> upstream;
+  // Shared by the tunnels; counts for itself, so a const state may lend it.
+  mutable PipeBudget bulk_pipes{kBulkPipes};
 };
 
 // Binds 127.0.0.1 on a port the system picks; close-on-exec, backlog 128.

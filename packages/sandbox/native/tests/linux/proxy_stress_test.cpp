@@ -347,5 +347,35 @@ TEST(ProxyStress, AThousandMixedConnectionsLeaveNothingBehind) {
   EXPECT_EQ(result.exit_code, 7) << result.err;
 }
 
+// Bulk transfers move in larger steps through larger pipes, as many as the
+// proxy's budget allows; the tunnels beyond it keep the small step. Both
+// kinds run at once here and must stay byte-exact.
+TEST(ProxyStress, MoreBulkTunnelsThanLargePipesStayByteExact) {
+  raise_descriptor_limit();
+  Targets targets;
+  ProxiedCommand command;
+  ASSERT_TRUE(command.started());
+  constexpr int kTunnels = 80;  // more than the proxy's 64 large pipes
+  std::vector<Plan> plans(kTunnels, Plan{Kind::kTunnel, {}, false});
+  std::mt19937 random(stress_seed());
+  for (Plan& plan : plans) {
+    plan.payload.resize(1 << 20);
+    for (char& c : plan.payload) c = static_cast<char>(random() & 0xff);
+  }
+  std::vector<std::optional<std::string>> failures(kTunnels);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kTunnels; ++i) {
+    clients.emplace_back([&, i] {
+      failures[static_cast<std::size_t>(i)] =
+          run_connection(command.port(), i, plans[static_cast<std::size_t>(i)], targets);
+    });
+  }
+  for (auto& client : clients) client.join();
+  for (int i = 0; i < kTunnels; ++i) {
+    EXPECT_EQ(failures[static_cast<std::size_t>(i)], std::nullopt) << "tunnel " << i;
+  }
+  EXPECT_EQ(command.finish().exit_code, 7);
+}
+
 }  // namespace
 }  // namespace kestrum::testing
