@@ -359,7 +359,7 @@ TEST(ProxyStress, MoreBulkTunnelsThanLargePipesStayByteExact) {
   std::vector<Plan> plans(kTunnels, Plan{Kind::kTunnel, {}, false});
   std::mt19937 random(stress_seed());
   for (Plan& plan : plans) {
-    plan.payload.resize(1 << 20);
+    plan.payload.resize(1 << 19);
     for (char& c : plan.payload) c = static_cast<char>(random() & 0xff);
   }
   std::vector<std::optional<std::string>> failures(kTunnels);
