@@ -5,6 +5,9 @@
 
 #include <array>
 #include <cerrno>
+#include <memory>
+#include <new>
+#include <span>
 
 #include "base/descriptors.h"
 #include "base/unique_fd.h"
@@ -13,35 +16,15 @@
 namespace kestrum::sandbox {
 namespace {
 
-void copy_through_memory(ProxyStream& from, ProxyStream& to) {
-  std::array<char, kRelayChunk> buffer;
-  while (true) {
-    auto n = from.read(buffer);
-    if (!n || *n == 0) return;
-    if (!to.write_all(std::string_view(buffer.data(), *n))) return;
-  }
-}
-
-#if defined(__linux__)
-// The same chunks moved through a pipe inside the kernel: no copy into and
-// out of this process, which is most of a tunnel's cost.
-ssize_t splice_retrying(int in, int out, std::size_t length) {
-  while (true) {
-    const ssize_t n = ::splice(in, nullptr, out, nullptr, length, SPLICE_F_MOVE);
-    if (n >= 0 || errno != EINTR) return n;
-  }
-}
-
-// A bulk pipe taken from the budget, given back when the direction ends.
+// A bulk slot taken from the budget, given back when the direction ends.
 class BulkSlot {
  public:
-  explicit BulkSlot(PipeBudget& budget) : budget_(budget) {}
+  explicit BulkSlot(BulkBudget& budget) : budget_(budget) {}
   ~BulkSlot() {
     if (held_) budget_.give_back();
   }
   BulkSlot(const BulkSlot&) = delete;
   BulkSlot& operator=(const BulkSlot&) = delete;
-  bool held() const { return held_; }
   bool take() { return held_ = budget_.take(); }
   void give_back() {
     budget_.give_back();
@@ -49,28 +32,63 @@ class BulkSlot {
   }
 
  private:
-  PipeBudget& budget_;
+  BulkBudget& budget_;
   bool held_ = false;
 };
 
-// Grows the (empty) pipe for a bulk transfer when the budget and the system
-// allow it; the step it may move from now on.
-std::size_t grow_for_bulk(int pipe, BulkSlot& slot, std::size_t step) {
-  if (slot.held() || !slot.take()) return step;
+// One read and its write; the bytes moved, 0 at the end or on an error.
+std::size_t move_once(ProxyStream& from, ProxyStream& to, std::span<char> buffer) {
+  auto n = from.read(buffer);
+  if (!n || *n == 0) return 0;
+  if (!to.write_all(std::string_view(buffer.data(), *n))) return 0;
+  return *n;
+}
+
+void copy_through_memory(ProxyStream& from, ProxyStream& to, std::span<char> buffer) {
+  while (move_once(from, to, buffer) > 0) {
+  }
+}
+
+// The larger buffer when the budget and memory allow it, else `small` on.
+void copy_bulk_through_memory(ProxyStream& from, ProxyStream& to, BulkBudget& budget,
+                              std::span<char> small) {
+  BulkSlot slot(budget);
+  std::unique_ptr<char[]> large;
+  if (slot.take()) {
+    large.reset(new (std::nothrow) char[kBulkChunk]);
+    if (!large) slot.give_back();
+  }
+  copy_through_memory(from, to, large ? std::span<char>(large.get(), kBulkChunk) : small);
+}
+
+#if defined(__linux__)
+ssize_t splice_retrying(int in, int out, std::size_t length) {
+  while (true) {
+    const ssize_t n = ::splice(in, nullptr, out, nullptr, length, SPLICE_F_MOVE);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+// The step a bulk pipe may move: large when the budget and the system allow
+// the pipe to grow, else the small one.
+std::size_t bulk_step(int pipe, BulkSlot& slot) {
+  if (!slot.take()) return kRelayChunk;
   const int size = ::fcntl(pipe, F_SETPIPE_SZ, static_cast<int>(kBulkChunk));
   if (size >= static_cast<int>(kBulkChunk)) return kBulkChunk;
   slot.give_back();
-  return step;
+  return kRelayChunk;
 }
 
-// False when no pipe could be made and nothing was moved.
-bool copy_through_pipe(ProxyStream& from, ProxyStream& to, PipeBudget& budget) {
+// The data moves through a pipe inside the kernel: no copy into and out of
+// this process, which is most of a bulk transfer's cost. False when no pipe
+// could be made and nothing was moved.
+bool copy_through_pipe(ProxyStream& from, ProxyStream& to, BulkBudget& budget) {
   auto pipe = cloexec_pipe();
   if (!pipe) return false;
   const UniqueFd pipe_read = std::move(pipe->read);
   const UniqueFd pipe_write = std::move(pipe->write);
   BulkSlot slot(budget);
-  std::size_t step = kRelayChunk;
+  const std::size_t step = bulk_step(pipe_write.get(), slot);
   while (true) {
     const ssize_t chunk = splice_retrying(from.fd(), pipe_write.get(), step);
     if (chunk <= 0) return true;
@@ -81,16 +99,15 @@ bool copy_through_pipe(ProxyStream& from, ProxyStream& to, PipeBudget& budget) {
       if (moved <= 0) return true;
       left -= moved;
     }
-    if (static_cast<std::size_t>(chunk) == step) step = grow_for_bulk(pipe_write.get(), slot, step);
   }
 }
 #else
-bool copy_through_pipe(ProxyStream&, ProxyStream&, PipeBudget&) { return false; }
+bool copy_through_pipe(ProxyStream&, ProxyStream&, BulkBudget&) { return false; }
 #endif
 
 }  // namespace
 
-bool PipeBudget::take() {
+bool BulkBudget::take() {
   int left = left_.load(std::memory_order_relaxed);
   while (left > 0) {
     if (left_.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) return true;
@@ -98,17 +115,33 @@ bool PipeBudget::take() {
   return false;
 }
 
-void copy_stream(ProxyStream& from, ProxyStream& to, PipeBudget& budget) {
-  if (!copy_through_pipe(from, to, budget)) copy_through_memory(from, to);
+// Every direction starts with small steps through memory, so a short exchange
+// costs no pipe and no large buffer; only one whose step comes back full is
+// moved to the bulk path.
+void copy_stream(ProxyStream& from, ProxyStream& to, BulkBudget& budget, BulkPath path) {
+  std::array<char, kRelayChunk> buffer;
+  while (true) {
+    const std::size_t moved = move_once(from, to, buffer);
+    if (moved == 0) return;
+    if (moved == buffer.size()) break;
+  }
+  switch (path) {
+    case BulkPath::kKernel:
+      if (copy_through_pipe(from, to, budget)) return;
+      break;
+    case BulkPath::kMemory:
+      break;
+  }
+  copy_bulk_through_memory(from, to, budget, buffer);
 }
 
-void relay(ProxyStream client, ProxyStream server, PipeBudget& budget) {
+void relay(ProxyStream client, ProxyStream server, BulkBudget& budget, Workers& workers) {
   auto client_reader = client.try_clone();
   auto server_reader = server.try_clone();
   if (!client_reader || !server_reader) return;
 
-  JoinedThread upstream(
-      [from = std::move(*client_reader), to = std::move(server), &budget]() mutable {
+  JoinedWork upstream(
+      workers, [from = std::move(*client_reader), to = std::move(server), &budget]() mutable {
         copy_stream(from, to, budget);
         to.shutdown_write();
       });

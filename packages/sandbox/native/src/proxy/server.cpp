@@ -42,7 +42,8 @@ Result<ProxyStream> connect_credential_service(const std::string& path) {
 }
 
 void serve_through_credentials(const Credentials& credentials, const ProxyRequest& request,
-                               const RequestHead& head, ProxyStream client, PipeBudget& budget) {
+                               const RequestHead& head, ProxyStream client,
+                               const ProxyState& state) {
   auto service = connect_credential_service(credentials.socket);
   if (!service) return answer(client, kBadGateway);
   const std::string authority = format_authority(request.host, request.port);
@@ -52,7 +53,7 @@ void serve_through_credentials(const Credentials& credentials, const ProxyReques
   if (!service->write_all(opening)) return answer(client, kBadGateway);
   // The service's own answer, its 200 line included, reaches the client
   // through the relay.
-  relay(std::move(client), std::move(*service), budget);
+  relay(std::move(client), std::move(*service), state.bulk_budget, *state.workers);
 }
 
 Result<ProxyStream> connect_server(const ProxyState& state, const ProxyRequest& request) {
@@ -70,8 +71,7 @@ void serve_allowed(const ProxyState& state, const ProxyRequest& request, const R
   if (holds_nul(request.host)) return answer(client, kBadGateway);
   const auto& credentials = state.network.credentials;
   if (credentials && request.is_connect && host_matches(credentials->hosts, request.host)) {
-    return serve_through_credentials(*credentials, request, head, std::move(client),
-                                     state.bulk_pipes);
+    return serve_through_credentials(*credentials, request, head, std::move(client), state);
   }
   auto server = connect_server(state, request);
   if (!server) return answer(client, kBadGateway);
@@ -81,7 +81,7 @@ void serve_allowed(const ProxyState& state, const ProxyRequest& request, const R
   } else if (!server->write_all(rewrite_head(head.text, request.path) + head.rest)) {
     return;
   }
-  relay(std::move(client), std::move(*server), state.bulk_pipes);
+  relay(std::move(client), std::move(*server), state.bulk_budget, *state.workers);
 }
 
 bool transient_accept_failure(int error) {
@@ -164,7 +164,7 @@ void accept_loop(std::shared_ptr<const ProxyState> state, UniqueFd listener) {
     ProxyStream client(std::move(*fd), ProxyStream::Kind::kTcp);
     // When no thread can be started the connection is closed unserved; the
     // loop goes on serving the others.
-    (void)spawn_detached([state, client = std::move(client)]() mutable {
+    (void)state->workers->run([state, client = std::move(client)]() mutable {
       handle_connection(*state, std::move(client));
     });
   }

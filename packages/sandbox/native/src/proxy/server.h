@@ -2,6 +2,7 @@
 // serving one request per connection.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "proxy/events.h"
 #include "proxy/relay.h"
 #include "proxy/stream.h"
+#include "proxy/threads.h"
 #include "proxy/upstream.h"
 
 namespace kestrum::sandbox {
@@ -25,7 +27,11 @@ struct ProxyState {
   Network network;
   std::optional<UpstreamProxy> upstream;
   // Shared by the tunnels; counts for itself, so a const state may lend it.
-  mutable PipeBudget bulk_pipes{kBulkPipes};
+  mutable BulkBudget bulk_budget{kBulkSlots};
+  // The threads that serve connections and their relays. Enough wait for
+  // work to absorb a client's burst of short connections; a second is long
+  // against a connection's life and short against a test's patience.
+  std::shared_ptr<Workers> workers = Workers::make(64, std::chrono::seconds(1));
 };
 
 // Binds 127.0.0.1 on a port the system picks; close-on-exec, backlog 128.
