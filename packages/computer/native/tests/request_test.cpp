@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "testing/record.h"
+
 namespace kestrum::computer {
 namespace {
 
@@ -45,6 +47,14 @@ std::string show(const Request& request) {
   return out.str();
 }
 
+// Every line read here is recorded with its verdict for the schema check,
+// so these tables are also the schema's cases.
+Result<Request> parse_recorded(const std::string& line) {
+  auto request = parse_request(line);
+  kestrum::testing::record_case("computer-request", line, request ? "" : request.error());
+  return request;
+}
+
 TEST(ParseRequest, ReadsEveryOperation) {
   const struct {
     std::string line;
@@ -81,7 +91,7 @@ TEST(ParseRequest, ReadsEveryOperation) {
       {"{\"id\":15,\r\n\"op\":\t\"hello\"}", "15 agent hello"},
   };
   for (const auto& c : cases) {
-    auto request = parse_request(c.line);
+    auto request = parse_recorded(c.line);
     ASSERT_TRUE(request.ok()) << c.line << ": " << request.error();
     EXPECT_EQ(show(*request), c.want) << c.line;
   }
@@ -203,7 +213,7 @@ TEST(ParseRequest, ErrorsCarryTheirMessageAndPosition) {
       {"", "EOF while parsing a value at line 1 column 0"},
   };
   for (const auto& c : cases) {
-    auto request = parse_request(c.line);
+    auto request = parse_recorded(c.line);
     ASSERT_FALSE(request.ok()) << c.line << " read as " << show(*request);
     EXPECT_EQ(request.error(), c.want) << c.line;
   }

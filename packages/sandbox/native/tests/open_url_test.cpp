@@ -43,7 +43,7 @@ TEST(OpenUrl, TravelsFromInsideTheSandboxToTheEventPipeUnchanged) {
   events.write_end.reset();
   const ProcessResult result = launcher.wait();
   EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_EQ(read_to_end(events.read_end.get()),
+  EXPECT_EQ(recorded_events(read_to_end(events.read_end.get())),
             "{\"type\":\"openUrl\",\"url\":\"https://a.test/p?q=1&r=2\"}\n"
             "{\"type\":\"openUrl\",\"url\":\"https://a.test/caf\xC3\xA9?x=\\\"y\\\"\"}\n");
 }

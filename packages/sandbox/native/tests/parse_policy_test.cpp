@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "policy/policy.h"
+#include "testing/record.h"
 
 namespace kestrum::sandbox {
 namespace {
@@ -47,9 +48,17 @@ std::string credentials_with(const std::string& command, const std::string& host
                       R"(","hosts":)" + hosts + R"(,"certificates":"/c"})");
 }
 
+// Every document read here is recorded with its verdict for the schema
+// check, so these tables are also the schema's cases.
+Result<Policy> parse_recorded(const std::string& text) {
+  auto policy = parse_policy(text);
+  kestrum::testing::record_case("sandbox-policy", text, policy ? "" : policy.error());
+  return policy;
+}
+
 // "ok" or the message.
 std::string outcome(const std::string& text) {
-  auto policy = parse_policy(text);
+  auto policy = parse_recorded(text);
   return policy ? "ok" : policy.error();
 }
 
@@ -63,7 +72,7 @@ void expect_outcomes(const std::vector<Case>& cases) {
 }
 
 TEST(ParsePolicy, TheSmallestDocumentTakesEveryDefault) {
-  auto policy = parse_policy(policy_with({}));
+  auto policy = parse_recorded(policy_with({}));
   ASSERT_TRUE(policy) << policy.error();
   EXPECT_EQ(policy->version, 6u);
   EXPECT_EQ(policy->cwd, "/w");
@@ -113,7 +122,7 @@ TEST(ParsePolicy, ReadsEveryFieldFromObjectsOrArrays) {
           [["example.com", "*.example.org"], true, false, ["/run/s.sock"],
            ["/run/cred.sock", "git-credential", ["github.com"], "/etc/certs.pem"]]])";
   for (const std::string& text : {objects, arrays}) {
-    auto policy = parse_policy(text);
+    auto policy = parse_recorded(text);
     ASSERT_TRUE(policy) << policy.error();
     expect_full(*policy);
   }
@@ -125,7 +134,7 @@ TEST(ParsePolicy, LeavesOutTrailingArrayElementsAndNullCredentials) {
         std::string(R"([6,"/w",[],[],[],[],[],[],[],false,[[],false,false,[],null]])"),
         std::string(R"([6,"/w",[],[],[],[],[],[],[],false,{"allow":[]}])"),
         network_with(R"("allow":[],"credentials":null)")}) {
-    auto policy = parse_policy(text);
+    auto policy = parse_recorded(text);
     ASSERT_TRUE(policy) << text << ": " << policy.error();
     EXPECT_FALSE(policy->network.credentials) << text;
   }

@@ -71,7 +71,7 @@ TEST(ProxyWithCurl, ForwardsTunnelsRefusesAndReportsEachHost) {
             "GET /tunnel HTTP/1.1|hello\n"
             "The Kestrum sandbox does not allow refused.test; ask for it in network_hosts.\n"
             "from service\n");
-  EXPECT_EQ(read_to_end(events.read_end.get()),
+  EXPECT_EQ(recorded_events(read_to_end(events.read_end.get())),
             "{\"allowed\":true,\"host\":\"127.0.0.1\",\"type\":\"network\"}\n"
             "{\"allowed\":true,\"host\":\"localhost\",\"type\":\"network\"}\n"
             "{\"allowed\":false,\"host\":\"refused.test\",\"type\":\"network\"}\n"
@@ -131,7 +131,7 @@ TEST_F(RawProxy, OpenUrlRequestsBecomeEventsWithoutNetworkEvents) {
               HasSubstr("403 Forbidden"));
   const ProcessResult result = finish();
   EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(read_to_end(events_.read_end.get()),
+  EXPECT_EQ(recorded_events(read_to_end(events_.read_end.get())),
             "{\"type\":\"openUrl\",\"url\":\"https://a.test&x=1\"}\n"
             "{\"type\":\"openUrl\",\"url\":\"https://a.test\\\"\\n\"}\n"
             "{\"allowed\":false,\"host\":\"open-url.kestrum.invalid\",\"type\":\"network\"}\n");
@@ -162,7 +162,8 @@ TEST(ProxyLauncher, EventsOnStandardOutputLeaveTheCommandWithoutOne) {
   const ProcessResult result = run_process(launcher_options(
       {"run", "--policy", policy_with_network(dir.path(), R"({"allow":[]})"), "--events-fd", "1",
        "--", "/bin/sh", "-c", "curl -s -o /dev/null http://refused.test/; echo visible; exit 0"}));
-  EXPECT_EQ(result.out, "{\"allowed\":false,\"host\":\"refused.test\",\"type\":\"network\"}\n");
+  EXPECT_EQ(recorded_events(result.out),
+            "{\"allowed\":false,\"host\":\"refused.test\",\"type\":\"network\"}\n");
 }
 
 // A number that is not an open descriptor would later be taken by the

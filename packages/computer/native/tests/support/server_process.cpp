@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "base/io.h"
+#include "testing/record.h"
 
 extern char** environ;
 
@@ -105,6 +106,7 @@ std::optional<Frame> ServerProcess::read_frame() {
   Frame frame;
   frame.json = read_exactly(little_endian(json_length), false, ended);
   frame.payload = read_exactly(little_endian(read_exactly(4, false, ended)), false, ended);
+  kestrum::testing::record_output("computer-message", frame.json);
   return frame;
 }
 
@@ -162,6 +164,7 @@ std::vector<Frame> split_frames(const std::string& output) {
     Frame frame;
     frame.json = take(little_endian(take(4)));
     frame.payload = take(little_endian(take(4)));
+    kestrum::testing::record_output("computer-message", frame.json);
     frames.push_back(std::move(frame));
   }
   return frames;

@@ -1,7 +1,8 @@
 // Drives the built kestrum-computer over pipes: writes request bytes, reads
 // answer frames one at a time, and collects the exit status and standard
 // error. Every wait is bounded so that a hung server fails the test instead
-// of stalling the suite.
+// of stalling the suite. The JSON part of every frame read here or split by
+// split_frames is recorded for the schema check (testing/record.h).
 #pragma once
 
 #include <sys/types.h>

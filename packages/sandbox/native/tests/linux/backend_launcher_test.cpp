@@ -249,7 +249,7 @@ TEST_F(Backend, CurlReachesAnAllowedHostThroughTheProxyAndNoOtherWay) {
             "The Kestrum sandbox does not allow 127.0.0.1; ask for it in network_hosts.\n"
             "direct=7\n");
   EXPECT_THAT(result.err, ::testing::HasSubstr("Failed to connect to 127.0.0.1 port " + port));
-  EXPECT_EQ(read_to_end(events.read_end.get()),
+  EXPECT_EQ(recorded_events(read_to_end(events.read_end.get())),
             "{\"allowed\":true,\"host\":\"localhost\",\"type\":\"network\"}\n"
             "{\"allowed\":false,\"host\":\"127.0.0.1\",\"type\":\"network\"}\n");
   EXPECT_EQ(origin.heads().size(), 1u);

@@ -5,12 +5,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
 #include "base/descriptors.h"
 #include "base/io.h"
+#include "testing/record.h"
 
 namespace kestrum::testing {
 namespace {
@@ -99,6 +101,16 @@ std::string read_to_end(int fd) {
     if (n <= 0) return out;
     out.append(chunk, static_cast<std::size_t>(n));
   }
+}
+
+std::string recorded_events(std::string lines) {
+  std::size_t start = 0;
+  while (start < lines.size()) {
+    const std::size_t end = std::min(lines.find('\n', start), lines.size());
+    record_output("sandbox-event", std::string_view(lines).substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
 }
 
 OriginServer::OriginServer()

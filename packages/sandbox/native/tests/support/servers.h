@@ -44,6 +44,9 @@ class PeerServer {
 std::string read_head_from(int fd, std::string* rest = nullptr);
 void write_all_to(int fd, const std::string& bytes);
 std::string read_to_end(int fd);
+// Returns the event lines unchanged, recording each for the schema check
+// (testing/record.h).
+std::string recorded_events(std::string lines);
 
 // Answers one request with 200 and the body "<request line>|hello", and keeps
 // every head it saw.
