@@ -1,7 +1,10 @@
 #include "proxy/relay.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -64,6 +67,93 @@ TEST(CopyStream, MovesEveryByteOnEitherPathAndReturnsItsBulkSlot) {
     EXPECT_EQ(received.size(), sent.size());
     EXPECT_TRUE(received == sent);
     EXPECT_EQ(budget.left(), c.slots);
+  }
+}
+
+// When an end of a relayed connection sends and reads.
+enum class Order { kSendThenRead, kReadThenSend, kBoth };
+
+// One end of a relayed connection: sends its bytes and ends its sending
+// half, and reads everything the other end sends until its end. Its socket
+// gives up after five seconds, so a relay that stalls fails the test
+// instead of hanging it.
+class Peer {
+ public:
+  Peer(UniqueFd fd, std::string send, Order order) : fd_(std::move(fd)), send_(std::move(send)) {
+    const timeval limit = {5, 0};
+    ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd_.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    thread_ = std::thread([this, order] {
+      switch (order) {
+        case Order::kSendThenRead:
+          send_everything();
+          read_to_end();
+          break;
+        case Order::kReadThenSend:
+          read_to_end();
+          send_everything();
+          break;
+        case Order::kBoth: {
+          std::thread sender([this] { send_everything(); });
+          read_to_end();
+          sender.join();
+          break;
+        }
+      }
+      // A relay stuck on this end then gets an error and returns.
+      fd_.reset();
+    });
+  }
+  std::string received() {
+    thread_.join();
+    return received_;
+  }
+
+ private:
+  void send_everything() {
+    if (send_all(fd_.get(), send_)) ::shutdown(fd_.get(), SHUT_WR);
+  }
+  void read_to_end() {
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::recv(fd_.get(), buffer, sizeof buffer, 0)) > 0)
+      received_.append(buffer, static_cast<std::size_t>(n));
+  }
+  UniqueFd fd_;
+  std::string send_, received_;
+  std::thread thread_;
+};
+
+TEST(Relay, BothDirectionsMoveIndependentlyAndEachEndsOnItsOwn) {
+  struct Case {
+    const char* name;
+    std::size_t from_client, from_server;
+    Order server;
+  };
+  const Case cases[] = {
+      {"nothing either way", 0, 0, Order::kBoth},
+      {"a short exchange", 1000, 700, Order::kBoth},
+      // The client reads nothing until it has sent everything, so the
+      // server's answer fills every buffer on its way: a relay that waits for
+      // the client to take it stops the upload, and both ends hang.
+      {"an answer waits while the upload goes on", 4 << 20, 4 << 20, Order::kBoth},
+      // The server answers only after it has seen the client's end.
+      {"half-close, then a bulk answer", 100, 3 << 20, Order::kReadThenSend},
+  };
+  auto workers = Workers::make(4, std::chrono::milliseconds(100));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto client = cloexec_socket_pair();
+    auto server = cloexec_socket_pair();
+    ASSERT_TRUE(client && server);
+    const std::string from_client = pattern(c.from_client), from_server = pattern(c.from_server);
+    Peer client_end(std::move(client->read), from_client, Order::kSendThenRead);
+    Peer server_end(std::move(server->read), from_server, c.server);
+    BulkBudget budget(kBulkSlots);
+    relay(stream(std::move(client->write)), stream(std::move(server->write)), budget, *workers);
+    EXPECT_TRUE(server_end.received() == from_client);
+    EXPECT_TRUE(client_end.received() == from_server);
+    EXPECT_EQ(budget.left(), kBulkSlots);
   }
 }
 

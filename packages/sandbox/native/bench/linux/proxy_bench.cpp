@@ -31,9 +31,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -147,7 +149,22 @@ struct Way {
   std::string name;
   std::uint16_t port = 0;
   bool speaks_connect = false;
+  pid_t relay = 0;  // the process in the middle, if any
 };
+
+// The processor time a process has used so far, in seconds.
+double cpu_seconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The fields after the command name, which may hold spaces; utime and
+  // stime are the 14th and 15th of the whole line.
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  for (int i = 3; i <= 13; ++i) fields >> field;
+  double user = 0, system = 0;
+  fields >> user >> system;
+  return (user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 // Reads a proxy's answer head; true for any 200.
 bool read_connect_answer(int fd) {
@@ -195,6 +212,7 @@ class Peer {
     }
   }
   bool ready() const { return ready_; }
+  pid_t pid() const { return child_->pid(); }
 
  private:
   std::unique_ptr<Child> child_;
@@ -228,8 +246,9 @@ struct Peers {
       std::printf("(%s did not start: its row is skipped)\n", name.c_str());
       return std::nullopt;
     }
+    const pid_t pid = peer->pid();
     running.push_back(std::move(peer));
-    return Way{std::move(name), port, speaks_connect};
+    return Way{std::move(name), port, speaks_connect, pid};
   }
 
   std::optional<Way> socat(std::string name, std::vector<std::string> options,
@@ -373,18 +392,26 @@ double short_rate(const Way& way, std::uint16_t echo_port) {
 
 void short_connections(const std::vector<Way>& ways, std::uint16_t echo_port) {
   std::vector<std::vector<double>> rates(ways.size());
-  for (int round = 0; round < 3; ++round)
-    for (std::size_t i = 0; i < ways.size(); ++i)
+  std::vector<double> cpu(ways.size());
+  for (int round = 0; round < 3; ++round) {
+    for (std::size_t i = 0; i < ways.size(); ++i) {
+      const double before = ways[i].relay ? cpu_seconds(ways[i].relay) : 0;
       rates[i].push_back(short_rate(ways[i], echo_port));
+      if (ways[i].relay) cpu[i] += cpu_seconds(ways[i].relay) - before;
+    }
+  }
   std::printf(
       "\nShort connections: 1 KiB each way, 10,000 over 32 threads, median of 3\n"
-      "| way | connections/s |\n|---|---|\n");
+      "| way | connections/s | relay CPU per connection |\n|---|---|---|\n");
   for (std::size_t i = 0; i < ways.size(); ++i) {
     const double worst = *std::min_element(rates[i].begin(), rates[i].end());
+    const std::string per_connection =
+        ways[i].relay ? std::to_string(static_cast<int>(cpu[i] / 30000 * 1e6)) + " us" : "";
     if (worst < 0)
-      std::printf("| %s | %.0f exchanges failed |\n", ways[i].name.c_str(), -worst);
+      std::printf("| %s | %.0f exchanges failed | |\n", ways[i].name.c_str(), -worst);
     else
-      std::printf("| %s | %.0f |\n", ways[i].name.c_str(), median(rates[i]));
+      std::printf("| %s | %.0f | %s |\n", ways[i].name.c_str(), median(rates[i]),
+                  per_connection.c_str());
   }
 }
 
@@ -536,7 +563,7 @@ int main(int argc, char** argv) {
   peers.folder = ::mkdtemp(pattern);
   const bool have_socat = installed("socat"), have_haproxy = installed("haproxy"),
              have_tinyproxy = installed("tinyproxy");
-  const Way proxy{"kestrum-sandbox CONNECT tunnel", launcher.port, true};
+  const Way proxy{"kestrum-sandbox CONNECT tunnel", launcher.port, true, launcher.pid};
   const std::optional<Way> tinyproxy = have_tinyproxy ? peers.tinyproxy() : std::optional<Way>();
 
   std::vector<std::optional<Way>> bulk = {Way{"direct loopback", sink_port, false}};

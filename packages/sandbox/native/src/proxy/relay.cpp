@@ -1,12 +1,14 @@
 #include "proxy/relay.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 
 #include "base/descriptors.h"
@@ -105,6 +107,68 @@ bool copy_through_pipe(ProxyStream& from, ProxyStream& to, BulkBudget& budget) {
 bool copy_through_pipe(ProxyStream&, ProxyStream&, BulkBudget&) { return false; }
 #endif
 
+void copy_bulk(ProxyStream& from, ProxyStream& to, BulkBudget& budget, BulkPath path,
+               std::span<char> small) {
+  switch (path) {
+    case BulkPath::kKernel:
+      if (copy_through_pipe(from, to, budget)) return;
+      break;
+    case BulkPath::kMemory:
+      break;
+  }
+  copy_bulk_through_memory(from, to, budget, small);
+}
+
+// One direction of a relay while both are moved from one thread.
+struct Direction {
+  ProxyStream& from;
+  ProxyStream& to;
+  bool open = true;
+};
+
+// What one readable source gave.
+enum class Moved {
+  kSome,     // a step, passed on whole
+  kEnded,    // end of stream or an error
+  kFull,     // a full step: a bulk transfer has begun
+  kStalled,  // the destination took only part; the rest is pending
+};
+
+Moved move_ready(Direction& direction, std::span<char> buffer, std::string_view& pending) {
+  auto n = direction.from.read(buffer);
+  if (!n || *n == 0) return Moved::kEnded;
+  auto written = direction.to.write_some(std::string_view(buffer.data(), *n));
+  if (!written) return Moved::kEnded;
+  if (*written < *n) {
+    pending = std::string_view(buffer.data() + *written, *n - *written);
+    return Moved::kStalled;
+  }
+  return *n == buffer.size() ? Moved::kFull : Moved::kSome;
+}
+
+// Each open direction on a thread of its own, so that neither waits for the
+// other: `lead` (with its pending bytes) on this one, `other` on a worker.
+void finish_on_threads(Direction& lead, Direction& other, std::string_view pending, bool bulk,
+                       std::span<char> buffer, BulkBudget& budget, Workers& workers) {
+  std::optional<JoinedWork> other_thread;
+  if (other.open) {
+    other_thread.emplace(workers, [&other, &budget] {
+      copy_stream(other.from, other.to, budget);
+      other.to.shutdown_write();
+    });
+    // Without the second thread only one direction could move, which would
+    // hang a request-response exchange; closing tells the client at once.
+    if (!other_thread->started()) return;
+  }
+  if (lead.open && lead.to.write_all(pending)) {
+    if (bulk)
+      copy_bulk(lead.from, lead.to, budget, kBulkPath, buffer);
+    else
+      copy_stream(lead.from, lead.to, budget);
+  }
+  lead.to.shutdown_write();
+}
+
 }  // namespace
 
 bool BulkBudget::take() {
@@ -125,31 +189,43 @@ void copy_stream(ProxyStream& from, ProxyStream& to, BulkBudget& budget, BulkPat
     if (moved == 0) return;
     if (moved == buffer.size()) break;
   }
-  switch (path) {
-    case BulkPath::kKernel:
-      if (copy_through_pipe(from, to, budget)) return;
-      break;
-    case BulkPath::kMemory:
-      break;
-  }
-  copy_bulk_through_memory(from, to, budget, buffer);
+  copy_bulk(from, to, budget, path, buffer);
 }
 
+// While both directions carry small steps that their destinations take at
+// once, one thread moves both as their sources become readable: a short
+// connection then needs no second thread. A bulk transfer, a destination
+// that cannot keep up (waiting for it here would stall the other direction)
+// or a failed poll hands the rest to two threads.
 void relay(ProxyStream client, ProxyStream server, BulkBudget& budget, Workers& workers) {
-  auto client_reader = client.try_clone();
-  auto server_reader = server.try_clone();
-  if (!client_reader || !server_reader) return;
-
-  JoinedWork upstream(
-      workers, [from = std::move(*client_reader), to = std::move(server), &budget]() mutable {
-        copy_stream(from, to, budget);
-        to.shutdown_write();
-      });
-  // Without the second thread only one direction could move, which would
-  // hang a request-response exchange; closing tells the client at once.
-  if (!upstream.started()) return;
-  copy_stream(*server_reader, client, budget);
-  client.shutdown_write();
+  std::array<char, kRelayChunk> buffer;
+  Direction up{client, server}, down{server, client};
+  while (up.open || down.open) {
+    pollfd ready[2] = {{up.open ? client.fd() : -1, POLLIN, 0},
+                       {down.open ? server.fd() : -1, POLLIN, 0}};
+    if (::poll(ready, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return finish_on_threads(up, down, {}, false, buffer, budget, workers);
+    }
+    for (int i = 0; i < 2; ++i) {
+      Direction& direction = i == 0 ? up : down;
+      if (!direction.open || ready[i].revents == 0) continue;
+      std::string_view pending;
+      const Moved moved = move_ready(direction, buffer, pending);
+      switch (moved) {
+        case Moved::kSome:
+          break;
+        case Moved::kEnded:
+          direction.to.shutdown_write();
+          direction.open = false;
+          break;
+        case Moved::kFull:
+        case Moved::kStalled:
+          return finish_on_threads(direction, i == 0 ? down : up, pending, moved == Moved::kFull,
+                                   buffer, budget, workers);
+      }
+    }
+  }
 }
 
 }  // namespace kestrum::sandbox

@@ -1,6 +1,5 @@
 #include "proxy/stream.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -23,10 +22,13 @@ Status ProxyStream::write_all(std::string_view bytes) {
   return {};
 }
 
-Result<ProxyStream> ProxyStream::try_clone() const {
-  const int copy = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 3);
-  if (copy < 0) return fail(last_system_error_text());
-  return ProxyStream(UniqueFd(copy), kind_);
+Result<std::size_t> ProxyStream::write_some(std::string_view bytes) {
+  while (true) {
+    const ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return std::size_t{0};
+    if (errno != EINTR) return fail(last_system_error_text());
+  }
 }
 
 void ProxyStream::shutdown_write() { ::shutdown(fd_.get(), SHUT_WR); }

@@ -22,9 +22,9 @@ class ProxyStream {
   Result<std::size_t> read(std::span<char> buffer);
   // Writes every byte or fails. Never raises SIGPIPE.
   Status write_all(std::string_view bytes);
-  // A second owner of the same connection: a close-on-exec duplicate at the
-  // lowest free number not below 3.
-  Result<ProxyStream> try_clone() const;
+  // As much as the connection takes without waiting, possibly nothing.
+  // Never raises SIGPIPE.
+  Result<std::size_t> write_some(std::string_view bytes);
   // Ends the sending half only, so the peer sees end of stream while the
   // other direction keeps flowing.
   void shutdown_write();
