@@ -475,6 +475,8 @@ void concurrency(const Launcher& launcher, std::uint16_t echo_port) {
   constexpr int kTunnels = 1000;
   constexpr std::size_t kBytes = 64 * 1024;
   const std::string proc = "/proc/" + std::to_string(launcher.pid);
+  // The threads the earlier sections left waiting for work end first.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   const std::size_t idle_threads = count_entries(proc + "/task"),
                     idle_fds = count_entries(proc + "/fd");
   const std::uint64_t idle_rss = status_kib(launcher.pid, "VmRSS");
