@@ -244,7 +244,13 @@ class Desktop {
 };
 
 // The desktop of this build: the real one on macOS; elsewhere the simulated
-// desktop named by KESTRUM_DESKTOP_SCENE, or none at all.
+// desktop named by KESTRUM_DESKTOP_SCENE, else the system's desktop, or
+// none at all.
 std::unique_ptr<Desktop> make_platform_desktop();
+
+// The real desktop of a build other than Apple's when one is reachable (the
+// X server that DISPLAY names, in builds with the X11 backend); null
+// otherwise.
+std::unique_ptr<Desktop> make_system_desktop();
 
 }  // namespace kestrum::computer

@@ -1,5 +1,6 @@
-// Builds without the real desktop choose the simulated one when a scene is
-// named, and otherwise have none.
+// Builds other than Apple's choose the simulated desktop when a scene is
+// named, else the system's desktop when one is reachable, and otherwise
+// have none.
 #include <cstdlib>
 
 #include "desktop/desktop.h"
@@ -10,6 +11,7 @@ namespace kestrum::computer {
 std::unique_ptr<Desktop> make_platform_desktop() {
   const char* scene = std::getenv("KESTRUM_DESKTOP_SCENE");
   if (scene && *scene) return std::make_unique<sim::SimDesktop>(scene);
+  if (auto system = make_system_desktop()) return system;
   return std::make_unique<sim::NoDesktop>();
 }
 

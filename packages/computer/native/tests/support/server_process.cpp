@@ -20,12 +20,15 @@ namespace {
 // Long enough for a loaded machine, short enough to fail a hung test.
 constexpr int kWaitMilliseconds = 30000;
 
-std::vector<std::string> environment(const std::optional<std::string>& scene) {
+std::vector<std::string> environment(const ServerOptions& options) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "KESTRUM_DESKTOP_SCENE=", 22) != 0) env.emplace_back(*e);
+    if (std::strncmp(*e, "KESTRUM_DESKTOP_SCENE=", 22) == 0) continue;
+    if (std::strncmp(*e, "DISPLAY=", 8) == 0) continue;
+    env.emplace_back(*e);
   }
-  if (scene) env.push_back("KESTRUM_DESKTOP_SCENE=" + *scene);
+  if (options.scene) env.push_back("KESTRUM_DESKTOP_SCENE=" + *options.scene);
+  if (options.display) env.push_back("DISPLAY=" + *options.display);
   return env;
 }
 
@@ -52,7 +55,7 @@ kestrum::testing::ChildOptions child_options(const ServerOptions& options) {
   kestrum::testing::ChildOptions child;
   child.argv = {computer_binary()};
   child.argv.insert(child.argv.end(), options.args.begin(), options.args.end());
-  child.env = environment(options.scene);
+  child.env = environment(options);
   child.stdin_fd = options.stdin_fd;
   child.close_stdin = options.close_stdin;
   child.close_stdout = options.close_stdout;

@@ -37,6 +37,8 @@ struct ServerOptions {
   int stdin_fd = -1;                 // given instead of a pipe when >= 0
   bool close_stdin = false;          // start with descriptor 0 closed
   bool close_stdout = false;         // start with descriptor 1 closed
+  // DISPLAY; absent: unset, so that no test drives the desktop it runs on.
+  std::optional<std::string> display = std::nullopt;
 };
 
 class ServerProcess {

@@ -1,0 +1,47 @@
+// The record of the events the server posted, so that the tap can tell
+// them from the person's. XTest events carry no tag: the tap sees them come
+// back from the XTest devices as raw events, in the order the server
+// processed them, and claims each one against this record. A raw event
+// that matches nothing here is the person's (or another program's).
+//
+// Shared by the serve-loop thread (note) and the tap's thread (claim).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+namespace kestrum::computer::x11 {
+
+enum class OwnKind { kMotion, kButtonPress, kKeyPress };
+
+class OwnEvents {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // How long a posted event may take to come back; after that it is taken
+  // as lost (the server may drop an event) and forgotten.
+  static constexpr std::chrono::milliseconds kLifetime{2000};
+
+  // Before posting: the event about to be posted. `detail` is the button
+  // or key code; 0 for motion.
+  void note(OwnKind kind, std::uint32_t detail, Clock::time_point now = Clock::now());
+
+  // For a raw event from an XTest device: true when it is one the server
+  // posted. The first unexpired record of the same kind and detail is
+  // claimed; records before it never came back and are forgotten.
+  bool claim(OwnKind kind, std::uint32_t detail, Clock::time_point now = Clock::now());
+
+  std::size_t pending() const;
+
+ private:
+  struct Posted {
+    OwnKind kind;
+    std::uint32_t detail;
+    Clock::time_point at;
+  };
+  mutable std::mutex lock_;
+  std::deque<Posted> posted_;  // guarded by lock_, oldest first
+};
+
+}  // namespace kestrum::computer::x11

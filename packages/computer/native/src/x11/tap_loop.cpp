@@ -1,0 +1,153 @@
+#include "x11/tap_loop.h"
+
+#include <string_view>
+
+namespace kestrum::computer::x11 {
+namespace {
+
+// The raw event's type as the system's event type number.
+std::uint32_t event_type_of(int evtype, std::uint32_t detail) {
+  if (evtype == XI_RawMotion) return event_type::kMouseMoved;
+  if (evtype == XI_RawKeyPress) return event_type::kKeyDown;
+  switch (detail) {
+    case Button1:
+      return event_type::kLeftMouseDown;
+    case Button3:
+      return event_type::kRightMouseDown;
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+      return event_type::kScrollWheel;
+    default:
+      return event_type::kOtherMouseDown;
+  }
+}
+
+OwnKind own_kind(int evtype) {
+  if (evtype == XI_RawMotion) return OwnKind::kMotion;
+  if (evtype == XI_RawKeyPress) return OwnKind::kKeyPress;
+  return OwnKind::kButtonPress;
+}
+
+class RawEvent final : public TapEvent {
+ public:
+  RawEvent(std::int64_t tag, std::int64_t dx, std::int64_t dy) : tag_(tag), dx_(dx), dy_(dy) {}
+  std::int64_t integer_field(EventField field) const override {
+    switch (field) {
+      case EventField::kMouseDeltaX:
+        return dx_;
+      case EventField::kMouseDeltaY:
+        return dy_;
+      case EventField::kSourceUserData:
+        return tag_;
+    }
+    return 0;
+  }
+
+ private:
+  std::int64_t tag_, dx_, dy_;
+};
+
+bool ends_with(std::string_view text, std::string_view end) {
+  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+void select_raw_events(Display* display) {
+  unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+  XISetMask(bits, XI_RawMotion);
+  XISetMask(bits, XI_RawButtonPress);
+  XISetMask(bits, XI_RawKeyPress);
+  XIEventMask masters{XIAllMasterDevices, sizeof bits, bits};
+  unsigned char hierarchy_bits[XIMaskLen(XI_LASTEVENT)] = {};
+  XISetMask(hierarchy_bits, XI_HierarchyChanged);
+  XIEventMask all{XIAllDevices, sizeof hierarchy_bits, hierarchy_bits};
+  XIEventMask masks[] = {masters, all};
+  XISelectEvents(display, DefaultRootWindow(display), masks, 2);
+}
+
+}  // namespace
+
+std::unique_ptr<TapLoop> TapLoop::open(std::uint64_t mask, TapHandler& handler, OwnEvents& own) {
+  DisplayPtr display = open_display();
+  if (!display) return nullptr;
+  int opcode = 0, event = 0, error = 0;
+  if (!XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error)) return nullptr;
+  int major = 2, minor = 2;
+  if (XIQueryVersion(display.get(), &major, &minor) != Success) return nullptr;
+  select_raw_events(display.get());
+  std::unique_ptr<TapLoop> loop(new TapLoop(std::move(display), opcode, mask, handler, own));
+  loop->find_xtest_devices();
+  return loop;
+}
+
+TapLoop::TapLoop(DisplayPtr display, int opcode, std::uint64_t mask, TapHandler& handler,
+                 OwnEvents& own)
+    : display_(std::move(display)), opcode_(opcode), mask_(mask), handler_(handler), own_(own) {
+  Window root = None, child = None;
+  int x = 0, y = 0;
+  unsigned int buttons = 0;
+  XQueryPointer(display_.get(), DefaultRootWindow(display_.get()), &root, &child, &last_x_,
+                &last_y_, &x, &y, &buttons);
+}
+
+// The devices the XTest extension posts through: their names end so, for
+// every master pair, including ones made later.
+void TapLoop::find_xtest_devices() {
+  xtest_devices_.clear();
+  int count = 0;
+  XIDeviceInfo* raw = XIQueryDevice(display_.get(), XIAllDevices, &count);
+  for (int i = 0; i < count; ++i) {
+    const std::string_view name = raw[i].name;
+    if (ends_with(name, " XTEST pointer") || ends_with(name, " XTEST keyboard")) {
+      xtest_devices_.insert(raw[i].deviceid);
+    }
+  }
+  if (raw) XIFreeDeviceInfo(raw);
+}
+
+std::int64_t TapLoop::tag_of(int evtype, int source, std::uint32_t detail) {
+  if (!xtest_devices_.contains(source)) return 0;
+  return own_.claim(own_kind(evtype), evtype == XI_RawMotion ? 0 : detail) ? kEventTag : 0;
+}
+
+void TapLoop::deliver(const XEvent& event) {
+  const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+  const auto detail = static_cast<std::uint32_t>(raw->detail);
+  const std::uint32_t type = event_type_of(raw->evtype, detail);
+  const std::int64_t tag = tag_of(raw->evtype, raw->sourceid, detail);
+  std::int64_t dx = 0, dy = 0;
+  if (raw->evtype == XI_RawMotion) {
+    // Raw values are deltas for a mouse but positions for XTest; where the
+    // pointer went says the same for both.
+    Window root = None, child = None;
+    int x = 0, y = 0, root_x = last_x_, root_y = last_y_;
+    unsigned int buttons = 0;
+    XQueryPointer(display_.get(), DefaultRootWindow(display_.get()), &root, &child, &root_x,
+                  &root_y, &x, &y, &buttons);
+    dx = root_x - last_x_;
+    dy = root_y - last_y_;
+    last_x_ = root_x;
+    last_y_ = root_y;
+  }
+  if (((mask_ >> type) & 1) == 0) return;
+  handler_.on_event(type, RawEvent(tag, dx, dy));
+}
+
+void TapLoop::run() {
+  for (;;) {
+    XEvent event;
+    XNextEvent(display_.get(), &event);
+    XGenericEventCookie* cookie = &event.xcookie;
+    if (cookie->type != GenericEvent || cookie->extension != opcode_) continue;
+    if (!XGetEventData(display_.get(), cookie)) continue;
+    if (cookie->evtype == XI_HierarchyChanged) {
+      find_xtest_devices();
+    } else {
+      deliver(event);
+    }
+    XFreeEventData(display_.get(), cookie);
+  }
+}
+
+}  // namespace kestrum::computer::x11
