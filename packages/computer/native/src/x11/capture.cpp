@@ -21,10 +21,11 @@ Rect intersect(const Rect& a, const Rect& b) {
 
 // Only the common layout is copied: 32 bits per pixel, least significant
 // byte first, red in the third byte. It is what depth 24 and 32 visuals
-// give on every little-endian server.
-bool is_bgrx(const XImage& image) {
-  return image.bits_per_pixel == 32 && image.byte_order == LSBFirst && image.red_mask == 0xFF0000 &&
-         image.green_mask == 0xFF00 && image.blue_mask == 0xFF;
+// give on every little-endian server. An image of a pixmap carries no
+// masks, so they are the window's visual's.
+bool is_bgrx(const XImage& image, const Visual& visual) {
+  return image.bits_per_pixel == 32 && image.byte_order == LSBFirst &&
+         visual.red_mask == 0xFF0000 && visual.green_mask == 0xFF00 && visual.blue_mask == 0xFF;
 }
 
 void blit(const XImage& image, const Rect& part, const Rect& area, Canvas& canvas) {
@@ -121,7 +122,7 @@ void Capturer::draw(Window window, const Rect& area, Canvas& canvas) {
                        part.y - outer->rect.y + attributes.border_width, part.width, part.height};
   const ImagePtr image = read(pixmap, attributes, in_pixmap);
   XFreePixmap(display_, pixmap);
-  if (image && is_bgrx(*image)) blit(*image, part, area, canvas);
+  if (image && is_bgrx(*image, *attributes.visual)) blit(*image, part, area, canvas);
 }
 
 Result<Canvas> Capturer::capture(const std::vector<Window>& windows, const Rect& area) {

@@ -101,21 +101,23 @@ bool InputPoster::post_mouse(const MouseEventParams& mouse) {
                                  [&](const MouseKind& k) { return k.type == mouse.type; });
   if (kind == std::end(kMouseKinds)) return false;
   if (kind->motion) {
-    own_.note(OwnKind::kMotion, 0);
-    XTestFakeMotionEvent(display_, -1, to_pixel(mouse.x), to_pixel(mouse.y), CurrentTime);
+    const int x = to_pixel(mouse.x);
+    const int y = to_pixel(mouse.y);
+    own_.note({OwnKind::kMotion, 0, x, y, OwnEvents::Clock::now()});
+    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
     return true;
   }
   // Button events land where the pointer is: every sequence moves it to the
   // button's point first.
   const unsigned int button = x_button(mouse.button);
-  if (kind->down) own_.note(OwnKind::kButtonPress, button);
+  if (kind->down) note_press(OwnKind::kButtonPress, button);
   XTestFakeButtonEvent(display_, button, kind->down ? True : False, CurrentTime);
   return true;
 }
 
 void InputPoster::click(unsigned int button, std::uint32_t times) {
   for (std::uint32_t i = 0; i < times; ++i) {
-    own_.note(OwnKind::kButtonPress, button);
+    note_press(OwnKind::kButtonPress, button);
     XTestFakeButtonEvent(display_, button, True, CurrentTime);
     XTestFakeButtonEvent(display_, button, False, CurrentTime);
   }
@@ -129,8 +131,12 @@ bool InputPoster::post_scroll(const ScrollEventParams& scroll) {
   return true;
 }
 
+void InputPoster::note_press(OwnKind kind, std::uint32_t detail) {
+  own_.note({kind, detail, 0, 0, OwnEvents::Clock::now()});
+}
+
 void InputPoster::press(KeyCode code, bool down) {
-  if (down) own_.note(OwnKind::kKeyPress, code);
+  if (down) note_press(OwnKind::kKeyPress, code);
   XTestFakeKeyEvent(display_, code, down ? True : False, CurrentTime);
 }
 

@@ -37,6 +37,7 @@ class InputPoster {
   bool type_text(const std::u16string& text);
   bool type_keysym(KeySym keysym);
   void press(KeyCode code, bool down);
+  void note_press(OwnKind kind, std::uint32_t detail);
   void click(unsigned int button, std::uint32_t times);
   std::optional<KeyCode> borrow_spare(KeySym keysym);
   void restore_spares(bool all);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 namespace kestrum::computer::x11 {
 
@@ -21,25 +22,30 @@ class OwnEvents {
   using Clock = std::chrono::steady_clock;
   // How long a posted event may take to come back; after that it is taken
   // as lost (the server may drop an event) and forgotten.
-  static constexpr std::chrono::milliseconds kLifetime{2000};
+  static constexpr std::chrono::milliseconds kLifetime{10000};
 
-  // Before posting: the event about to be posted. `detail` is the button
-  // or key code; 0 for motion.
-  void note(OwnKind kind, std::uint32_t detail, Clock::time_point now = Clock::now());
+  // One event the server posted: `detail` is the button or key code (0 for
+  // motion), `x` and `y` where a motion went.
+  struct Posted {
+    OwnKind kind = OwnKind::kMotion;
+    std::uint32_t detail = 0;
+    int x = 0;
+    int y = 0;
+    Clock::time_point at;
+  };
 
-  // For a raw event from an XTest device: true when it is one the server
-  // posted. The first unexpired record of the same kind and detail is
+  // Before posting: the event about to be posted.
+  void note(const Posted& posted);
+
+  // For a raw event from an XTest device: the server's event it is, if it
+  // is one. The first unexpired record of the same kind and detail is
   // claimed; records before it never came back and are forgotten.
-  bool claim(OwnKind kind, std::uint32_t detail, Clock::time_point now = Clock::now());
+  std::optional<Posted> claim(OwnKind kind, std::uint32_t detail,
+                              Clock::time_point now = Clock::now());
 
   std::size_t pending() const;
 
  private:
-  struct Posted {
-    OwnKind kind;
-    std::uint32_t detail;
-    Clock::time_point at;
-  };
   mutable std::mutex lock_;
   std::deque<Posted> posted_;  // guarded by lock_, oldest first
 };

@@ -106,32 +106,44 @@ void TapLoop::find_xtest_devices() {
   if (raw) XIFreeDeviceInfo(raw);
 }
 
-std::int64_t TapLoop::tag_of(int evtype, int source, std::uint32_t detail) {
-  if (!xtest_devices_.contains(source)) return 0;
-  return own_.claim(own_kind(evtype), evtype == XI_RawMotion ? 0 : detail) ? kEventTag : 0;
+std::optional<OwnEvents::Posted> TapLoop::own_event(int evtype, int source, std::uint32_t detail) {
+  if (!xtest_devices_.contains(source)) return std::nullopt;
+  return own_.claim(own_kind(evtype), evtype == XI_RawMotion ? 0 : detail);
+}
+
+// A motion's size is where the pointer went since the last motion. The
+// server's own motions went where they were posted to; for the person's
+// the pointer is asked, since raw values are deltas for a mouse but may be
+// positions or deltas for XTest. Asking late can only move size between
+// the person's motions, never lose it to the server's.
+void TapLoop::measure(const std::optional<OwnEvents::Posted>& own, std::int64_t& dx,
+                      std::int64_t& dy) {
+  int x = last_x_, y = last_y_;
+  if (own) {
+    x = own->x;
+    y = own->y;
+  } else {
+    Window root = None, child = None;
+    int window_x = 0, window_y = 0;
+    unsigned int buttons = 0;
+    XQueryPointer(display_.get(), DefaultRootWindow(display_.get()), &root, &child, &x, &y,
+                  &window_x, &window_y, &buttons);
+  }
+  dx = x - last_x_;
+  dy = y - last_y_;
+  last_x_ = x;
+  last_y_ = y;
 }
 
 void TapLoop::deliver(const XEvent& event) {
   const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
   const auto detail = static_cast<std::uint32_t>(raw->detail);
   const std::uint32_t type = event_type_of(raw->evtype, detail);
-  const std::int64_t tag = tag_of(raw->evtype, raw->sourceid, detail);
+  const auto own = own_event(raw->evtype, raw->sourceid, detail);
   std::int64_t dx = 0, dy = 0;
-  if (raw->evtype == XI_RawMotion) {
-    // Raw values are deltas for a mouse but positions for XTest; where the
-    // pointer went says the same for both.
-    Window root = None, child = None;
-    int x = 0, y = 0, root_x = last_x_, root_y = last_y_;
-    unsigned int buttons = 0;
-    XQueryPointer(display_.get(), DefaultRootWindow(display_.get()), &root, &child, &root_x,
-                  &root_y, &x, &y, &buttons);
-    dx = root_x - last_x_;
-    dy = root_y - last_y_;
-    last_x_ = root_x;
-    last_y_ = root_y;
-  }
+  if (raw->evtype == XI_RawMotion) measure(own, dx, dy);
   if (((mask_ >> type) & 1) == 0) return;
-  handler_.on_event(type, RawEvent(tag, dx, dy));
+  handler_.on_event(type, RawEvent(own ? kEventTag : 0, dx, dy));
 }
 
 void TapLoop::run() {

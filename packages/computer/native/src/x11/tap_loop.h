@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "desktop/desktop.h"
@@ -33,7 +34,8 @@ class TapLoop {
   TapLoop(DisplayPtr display, int opcode, std::uint64_t mask, TapHandler& handler, OwnEvents& own);
   void find_xtest_devices();
   void deliver(const XEvent& event);
-  std::int64_t tag_of(int evtype, int source, std::uint32_t detail);
+  std::optional<OwnEvents::Posted> own_event(int evtype, int source, std::uint32_t detail);
+  void measure(const std::optional<OwnEvents::Posted>& own, std::int64_t& dx, std::int64_t& dy);
 
   DisplayPtr display_;
   int opcode_;
