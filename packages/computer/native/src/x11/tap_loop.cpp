@@ -77,7 +77,7 @@ std::unique_ptr<TapLoop> TapLoop::open(std::uint64_t mask, TapHandler& handler, 
   if (XIQueryVersion(display.get(), &major, &minor) != Success) return nullptr;
   select_raw_events(display.get());
   std::unique_ptr<TapLoop> loop(new TapLoop(std::move(display), opcode, mask, handler, own));
-  loop->find_xtest_devices();
+  loop->find_devices();
   return loop;
 }
 
@@ -91,16 +91,30 @@ TapLoop::TapLoop(DisplayPtr display, int opcode, std::uint64_t mask, TapHandler&
                 &last_y_, &x, &y, &buttons);
 }
 
-// The devices the XTest extension posts through: their names end so, for
-// every master pair, including ones made later.
-void TapLoop::find_xtest_devices() {
+bool has_relative_motion(const XIDeviceInfo& device) {
+  for (int i = 0; i < device.num_classes; ++i) {
+    const XIAnyClassInfo* info = device.classes[i];
+    if (info->type != XIValuatorClass) continue;
+    const auto* valuator = reinterpret_cast<const XIValuatorClassInfo*>(info);
+    if (valuator->number <= 1 && valuator->mode == XIModeRelative) return true;
+  }
+  return false;
+}
+
+// The devices the XTest extension posts through (their names end so, for
+// every master pair, including ones made later), and the pointers that
+// report motion as deltas.
+void TapLoop::find_devices() {
   xtest_devices_.clear();
+  relative_devices_.clear();
   int count = 0;
   XIDeviceInfo* raw = XIQueryDevice(display_.get(), XIAllDevices, &count);
   for (int i = 0; i < count; ++i) {
     const std::string_view name = raw[i].name;
     if (ends_with(name, " XTEST pointer") || ends_with(name, " XTEST keyboard")) {
       xtest_devices_.insert(raw[i].deviceid);
+    } else if (has_relative_motion(raw[i])) {
+      relative_devices_.insert(raw[i].deviceid);
     }
   }
   if (raw) XIFreeDeviceInfo(raw);
@@ -111,13 +125,24 @@ std::optional<OwnEvents::Posted> TapLoop::own_event(int evtype, int source, std:
   return own_.claim(own_kind(evtype), evtype == XI_RawMotion ? 0 : detail);
 }
 
-// A motion's size is where the pointer went since the last motion. The
-// server's own motions went where they were posted to; for the person's
-// the pointer is asked, since raw values are deltas for a mouse but may be
-// positions or deltas for XTest. Asking late can only move size between
-// the person's motions, never lose it to the server's.
-void TapLoop::measure(const std::optional<OwnEvents::Posted>& own, std::int64_t& dx,
-                      std::int64_t& dy) {
+// A motion's size: a mouse's raw values are its deltas; the server's own
+// motions went where they were posted to; for anything else (another
+// program's XTest motion, whose raw values may be positions or deltas, or
+// an absolute device) where the pointer went since the last motion.
+void TapLoop::measure(const XIRawEvent& raw, const std::optional<OwnEvents::Posted>& own,
+                      std::int64_t& dx, std::int64_t& dy) {
+  if (relative_devices_.contains(raw.sourceid)) {
+    const double* value = raw.raw_values;
+    double delta[2] = {0, 0};
+    for (int axis = 0; axis < 2 && axis < raw.valuators.mask_len * 8; ++axis) {
+      if (XIMaskIsSet(raw.valuators.mask, axis)) delta[axis] = *value++;
+    }
+    dx = static_cast<std::int64_t>(delta[0]);
+    dy = static_cast<std::int64_t>(delta[1]);
+    last_x_ += static_cast<int>(dx);
+    last_y_ += static_cast<int>(dy);
+    return;
+  }
   int x = last_x_, y = last_y_;
   if (own) {
     x = own->x;
@@ -141,7 +166,7 @@ void TapLoop::deliver(const XEvent& event) {
   const std::uint32_t type = event_type_of(raw->evtype, detail);
   const auto own = own_event(raw->evtype, raw->sourceid, detail);
   std::int64_t dx = 0, dy = 0;
-  if (raw->evtype == XI_RawMotion) measure(own, dx, dy);
+  if (raw->evtype == XI_RawMotion) measure(*raw, own, dx, dy);
   if (((mask_ >> type) & 1) == 0) return;
   handler_.on_event(type, RawEvent(own ? kEventTag : 0, dx, dy));
 }
@@ -154,7 +179,7 @@ void TapLoop::run() {
     if (cookie->type != GenericEvent || cookie->extension != opcode_) continue;
     if (!XGetEventData(display_.get(), cookie)) continue;
     if (cookie->evtype == XI_HierarchyChanged) {
-      find_xtest_devices();
+      find_devices();
     } else {
       deliver(event);
     }

@@ -32,10 +32,11 @@ class TapLoop {
 
  private:
   TapLoop(DisplayPtr display, int opcode, std::uint64_t mask, TapHandler& handler, OwnEvents& own);
-  void find_xtest_devices();
+  void find_devices();
   void deliver(const XEvent& event);
   std::optional<OwnEvents::Posted> own_event(int evtype, int source, std::uint32_t detail);
-  void measure(const std::optional<OwnEvents::Posted>& own, std::int64_t& dx, std::int64_t& dy);
+  void measure(const XIRawEvent& raw, const std::optional<OwnEvents::Posted>& own, std::int64_t& dx,
+               std::int64_t& dy);
 
   DisplayPtr display_;
   int opcode_;
@@ -43,7 +44,8 @@ class TapLoop {
   TapHandler& handler_;
   OwnEvents& own_;
   std::set<int> xtest_devices_;
-  int last_x_ = 0;  // the pointer after the last motion seen
+  std::set<int> relative_devices_;  // pointers whose raw motion is a delta
+  int last_x_ = 0;                  // the pointer after the last motion seen
   int last_y_ = 0;
 };
 

@@ -297,8 +297,10 @@ TEST_F(X11, ThePersonTakesOverAndTheServersOwnEventsNeverDo) {
   Display* d = x_->display();
   XTestFakeRelativeMotionEvent(d, 2, 2, CurrentTime);
   XSync(d, False);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ASSERT_EQ(ask(R"("op":"move",)" + at(p.x + 3, p.y + 3)), kOk);
+  // A request that moves nothing: the tap measures another program's
+  // motion by where the pointer went, which a move of the server's at the
+  // same moment would blur.
+  ASSERT_EQ(ask(R"("op":"hello")").substr(0, 11), R"({"ok":true,)");
   XTestFakeRelativeMotionEvent(d, 3, 0, CurrentTime);
   XSync(d, False);
   EXPECT_EQ(server_->read_json(), R"({"event":"owner","owner":"person"})");
