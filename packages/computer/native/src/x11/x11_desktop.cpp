@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 
 #include "x11/desktop_entry.h"
 #include "x11/running_apps.h"
@@ -12,8 +11,6 @@
 
 namespace kestrum::computer::x11 {
 namespace {
-
-constexpr std::string_view kOpenProgramName = "kestrum-open-x11";
 
 // A point belongs to the pixel that contains it, for the lookup and the
 // posting alike.
@@ -231,13 +228,6 @@ void X11Desktop::capture_image(const ShareableContent& content, const Screenshot
   }
   const CanvasImage image(*canvas);
   handler(&image, std::nullopt);
-}
-
-std::optional<std::string> open_program_beside_self() {
-  std::error_code error;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::nullopt;
-  return (self.parent_path() / kOpenProgramName).string();
 }
 
 }  // namespace kestrum::computer::x11
