@@ -131,6 +131,21 @@ std::vector<DesktopEntry> load_entries(const std::vector<std::string>& folders) 
   return entries;
 }
 
+const std::vector<DesktopEntry>& EntryCache::entries() {
+  std::vector<std::int64_t> stamps;
+  for (const std::string& folder : folders_) {
+    std::error_code error;
+    const auto time = std::filesystem::last_write_time(folder, error);
+    stamps.push_back(error ? -1 : static_cast<std::int64_t>(time.time_since_epoch().count()));
+  }
+  if (!loaded_ || stamps != stamps_) {
+    entries_ = load_entries(folders_);
+    stamps_ = std::move(stamps);
+    loaded_ = true;
+  }
+  return entries_;
+}
+
 const DesktopEntry* match_entry(const std::vector<DesktopEntry>& entries, std::string_view id) {
   for (const DesktopEntry& entry : entries) {
     if (entry.startup_wm_class == id) return &entry;

@@ -3,6 +3,7 @@
 // Pure text handling and file reading; no X.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,20 @@ std::vector<std::string> entry_folders(const char* data_home, const char* home,
 // Every entry of the folders, the folders in order and each folder's files
 // by name. Unreadable folders and files are skipped.
 std::vector<DesktopEntry> load_entries(const std::vector<std::string>& folders);
+
+// The entries of the folders, read again only when a folder's modification
+// time has changed since the last read. Not thread-safe: one per thread.
+class EntryCache {
+ public:
+  explicit EntryCache(std::vector<std::string> folders) : folders_(std::move(folders)) {}
+  const std::vector<DesktopEntry>& entries();
+
+ private:
+  std::vector<std::string> folders_;
+  std::vector<std::int64_t> stamps_;  // nanoseconds; -1 for a missing folder
+  std::vector<DesktopEntry> entries_;
+  bool loaded_ = false;
+};
 
 // The first entry whose StartupWMClass, or else file stem, is `id`.
 const DesktopEntry* match_entry(const std::vector<DesktopEntry>& entries, std::string_view id);

@@ -4,27 +4,39 @@
 
 namespace kestrum::computer::x11 {
 
+std::deque<OwnEvents::Posted>& OwnEvents::record_of(OwnKind kind) {
+  switch (kind) {
+    case OwnKind::kMotion:
+    case OwnKind::kButtonPress:
+      return pointer_;
+    case OwnKind::kKeyPress:
+      return keyboard_;
+  }
+  return pointer_;
+}
+
 void OwnEvents::note(const Posted& posted) {
   const std::lock_guard<std::mutex> hold(lock_);
-  posted_.push_back(posted);
+  record_of(posted.kind).push_back(posted);
 }
 
 std::optional<OwnEvents::Posted> OwnEvents::claim(OwnKind kind, std::uint32_t detail,
                                                   Clock::time_point now) {
   const std::lock_guard<std::mutex> hold(lock_);
-  while (!posted_.empty() && now - posted_.front().at > kLifetime) posted_.pop_front();
-  const auto match = std::find_if(posted_.begin(), posted_.end(), [&](const Posted& posted) {
-    return posted.kind == kind && posted.detail == detail;
+  std::deque<Posted>& posted = record_of(kind);
+  while (!posted.empty() && now - posted.front().at > kLifetime) posted.pop_front();
+  const auto match = std::find_if(posted.begin(), posted.end(), [&](const Posted& entry) {
+    return entry.kind == kind && entry.detail == detail;
   });
-  if (match == posted_.end()) return std::nullopt;
+  if (match == posted.end()) return std::nullopt;
   const Posted claimed = *match;
-  posted_.erase(posted_.begin(), match + 1);
+  posted.erase(posted.begin(), match + 1);
   return claimed;
 }
 
 std::size_t OwnEvents::pending() const {
   const std::lock_guard<std::mutex> hold(lock_);
-  return posted_.size();
+  return pointer_.size() + keyboard_.size();
 }
 
 }  // namespace kestrum::computer::x11

@@ -1,7 +1,10 @@
 // The record of the events the server posted, so that the tap can tell
 // them from the person's. XTest events carry no tag: the tap sees them come
-// back from the XTest devices as raw events, in the order the server
-// processed them, and claims each one against this record. A raw event
+// back from the XTest devices as raw events and claims each one against
+// this record. Pointer and keyboard events come back each in their own
+// order, but not in order with each other: a grab that freezes the pointer
+// (a window manager's click to focus) holds its events back while keys go
+// on. So each has its own record. A raw event
 // that matches nothing here is the person's (or another program's).
 //
 // Shared by the serve-loop thread (note) and the tap's thread (claim).
@@ -39,7 +42,8 @@ class OwnEvents {
 
   // For a raw event from an XTest device: the server's event it is, if it
   // is one. The first unexpired record of the same kind and detail is
-  // claimed; records before it never came back and are forgotten.
+  // claimed; records of the same device before it never came back and are
+  // forgotten.
   std::optional<Posted> claim(OwnKind kind, std::uint32_t detail,
                               Clock::time_point now = Clock::now());
 
@@ -47,7 +51,9 @@ class OwnEvents {
 
  private:
   mutable std::mutex lock_;
-  std::deque<Posted> posted_;  // guarded by lock_, oldest first
+  std::deque<Posted>& record_of(OwnKind kind);
+  std::deque<Posted> pointer_;   // guarded by lock_, oldest first
+  std::deque<Posted> keyboard_;  // guarded by lock_, oldest first
 };
 
 }  // namespace kestrum::computer::x11

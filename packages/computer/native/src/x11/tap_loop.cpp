@@ -66,6 +66,25 @@ void select_raw_events(Display* display) {
   XISelectEvents(display, DefaultRootWindow(display), masks, 2);
 }
 
+// The X server's clock now: the time of a property change of our own.
+Time server_time(Display* display) {
+  const Window root = DefaultRootWindow(display);
+  const Atom stamp = XInternAtom(display, "_KESTRUM_TAP_STARTED", False);
+  XSelectInput(display, root, PropertyChangeMask);
+  XChangeProperty(display, root, stamp, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
+  XEvent event;
+  XIfEvent(
+      display, &event,
+      [](Display*, XEvent* e, XPointer atom) {
+        return e->type == PropertyNotify && e->xproperty.atom == *reinterpret_cast<Atom*>(atom)
+                   ? True
+                   : False;
+      },
+      reinterpret_cast<XPointer>(const_cast<Atom*>(&stamp)));
+  XSelectInput(display, root, NoEventMask);
+  return event.xproperty.time;
+}
+
 }  // namespace
 
 std::unique_ptr<TapLoop> TapLoop::open(std::uint64_t mask, TapHandler& handler, OwnEvents& own) {
@@ -78,6 +97,7 @@ std::unique_ptr<TapLoop> TapLoop::open(std::uint64_t mask, TapHandler& handler, 
   select_raw_events(display.get());
   std::unique_ptr<TapLoop> loop(new TapLoop(std::move(display), opcode, mask, handler, own));
   loop->find_devices();
+  loop->started_ = server_time(loop->display_.get());
   return loop;
 }
 
@@ -162,6 +182,9 @@ void TapLoop::measure(const XIRawEvent& raw, const std::optional<OwnEvents::Post
 
 void TapLoop::deliver(const XEvent& event) {
   const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+  // The clock is 32 bits of milliseconds: compared as a difference, it may
+  // wrap around.
+  if (static_cast<std::int32_t>(static_cast<std::uint32_t>(raw->time - started_)) < 0) return;
   const auto detail = static_cast<std::uint32_t>(raw->detail);
   const std::uint32_t type = event_type_of(raw->evtype, detail);
   const auto own = own_event(raw->evtype, raw->sourceid, detail);

@@ -6,7 +6,8 @@
 //
 // The server's own events come back too, from the XTest devices; those
 // the record of posted events claims carry the tag. Everything else, a real
-// device or another program's XTest events, is the person.
+// device or another program's XTest events, is the person; except events
+// from before the tap began, which a grab held back and let go later.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,7 @@ class TapLoop {
   OwnEvents& own_;
   std::set<int> xtest_devices_;
   std::set<int> relative_devices_;  // pointers whose raw motion is a delta
+  Time started_ = CurrentTime;      // the server's clock when the tap began
   int last_x_ = 0;                  // the pointer after the last motion seen
   int last_y_ = 0;
 };

@@ -24,11 +24,6 @@ bool is_system_window(Display* display, const Atoms& atoms, Window window) {
   return false;
 }
 
-ClientWindow facts(Display* display, const Atoms& atoms, Window window) {
-  return {window, window_pid(display, atoms, window), window_class(display, window).value_or(""),
-          is_system_window(display, atoms, window)};
-}
-
 // Without a window manager's list: what is on screen, bottom to top.
 std::vector<Window> unmanaged_clients(Display* display, const Atoms& atoms) {
   std::vector<Window> clients;
@@ -44,7 +39,12 @@ std::vector<Window> unmanaged_clients(Display* display, const Atoms& atoms) {
 
 }  // namespace
 
-std::vector<ClientWindow> client_windows(Display* display, const Atoms& atoms, ListOrder order) {
+ClientWindow facts(Display* display, const Atoms& atoms, Window window) {
+  return {window, window_pid(display, atoms, window), window_class(display, window).value_or(""),
+          is_system_window(display, atoms, window)};
+}
+
+std::vector<Window> client_list(Display* display, const Atoms& atoms, ListOrder order) {
   Atom list = atoms.client_list;
   switch (order) {
     case ListOrder::kMapping:
@@ -53,14 +53,19 @@ std::vector<ClientWindow> client_windows(Display* display, const Atoms& atoms, L
       list = atoms.client_list_stacking;
       break;
   }
-  const Window root = DefaultRootWindow(display);
   std::vector<Window> windows;
-  for (unsigned long window : long_property(display, root, list, XA_WINDOW)) {
+  for (unsigned long window : long_property(display, DefaultRootWindow(display), list, XA_WINDOW)) {
     windows.push_back(window);
   }
   if (windows.empty()) windows = unmanaged_clients(display, atoms);
+  return windows;
+}
+
+std::vector<ClientWindow> client_windows(Display* display, const Atoms& atoms, ListOrder order) {
   std::vector<ClientWindow> clients;
-  for (Window window : windows) clients.push_back(facts(display, atoms, window));
+  for (Window window : client_list(display, atoms, order)) {
+    clients.push_back(facts(display, atoms, window));
+  }
   return clients;
 }
 
@@ -75,18 +80,18 @@ Window client_of(Display* display, const Atoms& atoms, Window top) {
   return top;
 }
 
+// The server's own answer, in one round trip: the mapped child of the root
+// whose area (border included) holds the point, topmost first.
 std::optional<Window> root_child_at(Display* display, int x, int y) {
-  const std::vector<Window> stack = children(display, DefaultRootWindow(display));
-  for (auto child = stack.rbegin(); child != stack.rend(); ++child) {
-    XWindowAttributes attributes{};
-    if (!XGetWindowAttributes(display, *child, &attributes)) continue;
-    if (attributes.map_state != IsViewable || attributes.c_class != InputOutput) continue;
-    // A child of the root is placed in root coordinates; its border counts.
-    const Rect outer{attributes.x, attributes.y, attributes.width + 2 * attributes.border_width,
-                     attributes.height + 2 * attributes.border_width};
-    if (outer.contains(x, y)) return *child;
+  const Window root = DefaultRootWindow(display);
+  int child_x = 0;
+  int child_y = 0;
+  Window child = None;
+  if (!XTranslateCoordinates(display, root, root, x, y, &child_x, &child_y, &child)) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  if (child == None) return std::nullopt;
+  return child;
 }
 
 std::optional<Window> top_level_of(Display* display, Window window) {

@@ -24,6 +24,14 @@ enum class ListOrder {
   kStacking,  // _NET_CLIENT_LIST_STACKING: bottom to top
 };
 
+// The client windows the window manager lists, in the order asked for;
+// without its lists, the viewable children of the root (bottom to top) and
+// the client window inside each.
+std::vector<Window> client_list(Display* display, const Atoms& atoms, ListOrder order);
+
+// The facts of one client window.
+ClientWindow facts(Display* display, const Atoms& atoms, Window window);
+
 // The client windows in the order asked for. Without the window manager's
 // lists, the viewable children of the root (bottom to top) and the client
 // window inside each.
@@ -33,7 +41,7 @@ std::vector<ClientWindow> client_windows(Display* display, const Atoms& atoms, L
 // no descendant has it, else the first descendant with WM_STATE.
 Window client_of(Display* display, const Atoms& atoms, Window top);
 
-// The topmost viewable child of the root that contains the point; absent
+// The topmost mapped child of the root that contains the point; absent
 // over the bare root.
 std::optional<Window> root_child_at(Display* display, int x, int y);
 

@@ -64,9 +64,9 @@ class MainRunLoop final : public RunLoop {
   X11Desktop& desktop_;
 };
 
-std::vector<DesktopEntry> entries() {
-  return load_entries(entry_folders(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"),
-                                    std::getenv("XDG_DATA_DIRS")));
+std::vector<std::string> folders() {
+  return entry_folders(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"),
+                       std::getenv("XDG_DATA_DIRS"));
 }
 
 }  // namespace
@@ -82,7 +82,8 @@ X11Desktop::X11Desktop(DisplayPtr display, std::string open_program)
       atoms_(display_.get()),
       poster_(display_.get(), own_),
       capturer_(display_.get()),
-      open_program_(std::move(open_program)) {}
+      open_program_(std::move(open_program)),
+      entries_(folders()) {}
 
 std::uint32_t X11Desktop::main_display_id() {
   const std::lock_guard<std::mutex> hold(lock_);
@@ -103,7 +104,8 @@ std::uint64_t X11Desktop::display_mode_pixel_width(std::uint32_t display) {
 }
 
 std::vector<RunningApp> X11Desktop::apps() {
-  return running_apps(client_windows(display_.get(), atoms_, ListOrder::kMapping), entries());
+  return running_apps(windows_.clients(display_.get(), atoms_, ListOrder::kMapping),
+                      entries_.entries());
 }
 
 std::vector<RunningApp> X11Desktop::running_applications() {
@@ -136,8 +138,8 @@ ElementAtPoint X11Desktop::process_at_point(float x, float y) {
   const std::lock_guard<std::mutex> hold(lock_);
   const auto top = root_child_at(display_.get(), pixel(x), pixel(y));
   if (!top) return NoElement{};
-  const Window client = client_of(display_.get(), atoms_, *top);
-  return ElementProcess{window_pid(display_.get(), atoms_, client).value_or(kNoProcess)};
+  const Window client = windows_.client_in(display_.get(), atoms_, *top);
+  return ElementProcess{windows_.pid_of(display_.get(), atoms_, client).value_or(kNoProcess)};
 }
 
 // Another client's active grab (a password prompt's) makes our own grab
@@ -215,7 +217,7 @@ void X11Desktop::capture_image(const ShareableContent& content, const Screenshot
     const std::lock_guard<std::mutex> hold(lock_);
     std::vector<Window> windows;
     for (const ClientWindow& window :
-         client_windows(display_.get(), atoms_, ListOrder::kStacking)) {
+         windows_.clients(display_.get(), atoms_, ListOrder::kStacking)) {
       if (window.pid && std::find(pids.begin(), pids.end(), *window.pid) != pids.end()) {
         windows.push_back(window.window);
       }

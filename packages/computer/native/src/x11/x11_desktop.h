@@ -16,10 +16,12 @@
 #include "desktop/desktop.h"
 #include "x11/capture.h"
 #include "x11/connection.h"
+#include "x11/desktop_entry.h"
 #include "x11/input_poster.h"
 #include "x11/own_events.h"
 #include "x11/screen.h"
 #include "x11/tap_loop.h"
+#include "x11/window_cache.h"
 
 namespace kestrum::computer::x11 {
 
@@ -67,6 +69,8 @@ class X11Desktop final : public Desktop {
   InputPoster poster_;
   Capturer capturer_;
   const std::string open_program_;
+  EntryCache entries_;   // used under lock_
+  WindowCache windows_;  // used under lock_
 
   std::mutex tap_lock_;
   std::unique_ptr<TapLoop> tap_;  // guarded by tap_lock_

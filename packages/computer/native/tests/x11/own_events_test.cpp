@@ -30,6 +30,19 @@ TEST(OwnEvents, ClaimsInOrderAndForgetsWhatNeverCame) {
   EXPECT_FALSE(own.claim(OwnKind::kKeyPress, 38, t0));
 }
 
+TEST(OwnEvents, KeysDoNotOvertakeThePointersRecord) {
+  const Clock::time_point t0{};
+  OwnEvents own;
+  // A frozen pointer holds its events back while the key comes through.
+  own.note({OwnKind::kMotion, 0, 1, 2, t0});
+  own.note({OwnKind::kButtonPress, 1, 0, 0, t0});
+  own.note({OwnKind::kKeyPress, 38, 0, 0, t0});
+  EXPECT_TRUE(own.claim(OwnKind::kKeyPress, 38, t0));
+  EXPECT_TRUE(own.claim(OwnKind::kMotion, 0, t0));
+  EXPECT_TRUE(own.claim(OwnKind::kButtonPress, 1, t0));
+  EXPECT_EQ(own.pending(), 0u);
+}
+
 TEST(OwnEvents, RecordsExpire) {
   const Clock::time_point t0{};
   OwnEvents own;

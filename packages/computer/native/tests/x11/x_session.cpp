@@ -70,11 +70,10 @@ std::string missing_x_programs() {
   return "";
 }
 
-XSession::XSession() {
+XSession::XSession(const std::string& screen) {
   Pipe number;
   ChildOptions xvfb;
-  xvfb.argv =
-      quietly({kXvfb, "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+  xvfb.argv = quietly({kXvfb, "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp"});
   xvfb.inherit = {{3, number.write_end.get()}};
   children_.push_back(std::make_unique<Child>(xvfb));
   number.write_end.reset();

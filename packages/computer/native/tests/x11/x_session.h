@@ -1,5 +1,5 @@
-// A real X session for the X11 tests: Xvfb on a free display (1280x800,
-// depth 24), openbox as the window manager, and the clients the tests
+// A real X session for the X11 tests: Xvfb on a free display (1280x800 at
+// depth 24 unless asked otherwise), openbox as the window manager, and the clients the tests
 // start. DISPLAY is set for this process, so every child reaches it.
 #pragma once
 
@@ -18,7 +18,7 @@ std::string missing_x_programs();
 class XSession {
  public:
   // Throws std::runtime_error when a program does not start in time.
-  XSession();
+  explicit XSession(const std::string& screen = "1280x800x24");
   ~XSession();
   XSession(const XSession&) = delete;
   XSession& operator=(const XSession&) = delete;
