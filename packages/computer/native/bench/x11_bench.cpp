@@ -121,10 +121,7 @@ int main(int argc, char** argv) {
   }
   for (int run = 0; run < runs; ++run) {
     for (auto* rows : {&capture_rows, &motion_rows}) {
-      for (Row& row : *rows) {
-        row.times.push_back(seconds(row.work));
-        std::fprintf(stderr, "%s %.3f\n", row.name.c_str(), row.times.back());
-      }
+      for (Row& row : *rows) row.times.push_back(seconds(row.work));
     }
   }
   for (auto* rows : {&capture_rows, &motion_rows}) {

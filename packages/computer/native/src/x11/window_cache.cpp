@@ -6,8 +6,19 @@ namespace kestrum::computer::x11 {
 
 std::vector<ClientWindow> WindowCache::clients(Display* display, const Atoms& atoms,
                                                ListOrder order) {
+  const std::vector<Window>* windows = nullptr;
+  std::vector<Window> fresh;
+  if (const auto list = lists_.find(order); list != lists_.end()) {
+    windows = &list->second;
+  } else {
+    bool managed = false;
+    fresh = client_list(display, atoms, order, managed);
+    // Without the manager's list nothing announces a change: it is read
+    // afresh every time.
+    windows = managed ? &lists_.emplace(order, std::move(fresh)).first->second : &fresh;
+  }
   std::vector<ClientWindow> listed;
-  for (Window window : client_list(display, atoms, order)) {
+  for (Window window : *windows) {
     auto known = facts_.find(window);
     if (known == facts_.end()) known = facts_.emplace(window, facts(display, atoms, window)).first;
     listed.push_back(known->second);

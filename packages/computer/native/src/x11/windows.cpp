@@ -44,7 +44,8 @@ ClientWindow facts(Display* display, const Atoms& atoms, Window window) {
           is_system_window(display, atoms, window)};
 }
 
-std::vector<Window> client_list(Display* display, const Atoms& atoms, ListOrder order) {
+std::vector<Window> client_list(Display* display, const Atoms& atoms, ListOrder order,
+                                bool& managed) {
   Atom list = atoms.client_list;
   switch (order) {
     case ListOrder::kMapping:
@@ -57,13 +58,15 @@ std::vector<Window> client_list(Display* display, const Atoms& atoms, ListOrder 
   for (unsigned long window : long_property(display, DefaultRootWindow(display), list, XA_WINDOW)) {
     windows.push_back(window);
   }
-  if (windows.empty()) windows = unmanaged_clients(display, atoms);
+  managed = !windows.empty();
+  if (!managed) windows = unmanaged_clients(display, atoms);
   return windows;
 }
 
 std::vector<ClientWindow> client_windows(Display* display, const Atoms& atoms, ListOrder order) {
   std::vector<ClientWindow> clients;
-  for (Window window : client_list(display, atoms, order)) {
+  bool managed = false;
+  for (Window window : client_list(display, atoms, order, managed)) {
     clients.push_back(facts(display, atoms, window));
   }
   return clients;

@@ -27,7 +27,9 @@ enum class ListOrder {
 // The client windows the window manager lists, in the order asked for;
 // without its lists, the viewable children of the root (bottom to top) and
 // the client window inside each.
-std::vector<Window> client_list(Display* display, const Atoms& atoms, ListOrder order);
+// `managed` tells which of the two it is.
+std::vector<Window> client_list(Display* display, const Atoms& atoms, ListOrder order,
+                                bool& managed);
 
 // The facts of one client window.
 ClientWindow facts(Display* display, const Atoms& atoms, Window window);

@@ -83,16 +83,48 @@ X11Desktop::X11Desktop(DisplayPtr display, std::string open_program)
       poster_(display_.get(), own_),
       capturer_(display_.get()),
       open_program_(std::move(open_program)),
-      entries_(folders()) {}
+      entries_(folders()) {
+  Display* d = display_.get();
+  XSelectInput(d, DefaultRootWindow(d), PropertyChangeMask | StructureNotifyMask);
+  int error = 0;
+  if (XRRQueryExtension(d, &randr_event_, &error)) {
+    XRRSelectInput(d, DefaultRootWindow(d),
+                   RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+  } else {
+    randr_event_ = -1;
+  }
+}
+
+void X11Desktop::take_news() {
+  Display* d = display_.get();
+  while (XEventsQueued(d, QueuedAfterReading) > 0) {
+    XEvent event;
+    XNextEvent(d, &event);
+    if (event.type == PropertyNotify && (event.xproperty.atom == atoms_.client_list ||
+                                         event.xproperty.atom == atoms_.client_list_stacking)) {
+      windows_.lists_changed();
+    }
+    const bool randr = randr_event_ >= 0 && (event.type == randr_event_ + RRScreenChangeNotify ||
+                                             event.type == randr_event_ + RRNotify);
+    if (randr) XRRUpdateConfiguration(&event);
+    if (randr || event.type == ConfigureNotify) screen_.reset();
+  }
+}
+
+MainDisplay X11Desktop::screen() {
+  take_news();
+  if (!screen_) screen_ = main_display(display_.get());
+  return *screen_;
+}
 
 std::uint32_t X11Desktop::main_display_id() {
   const std::lock_guard<std::mutex> hold(lock_);
-  return main_display(display_.get()).id;
+  return screen().id;
 }
 
 DisplayBounds X11Desktop::display_bounds(std::uint32_t display) {
   const std::lock_guard<std::mutex> hold(lock_);
-  const MainDisplay main = main_display(display_.get());
+  const MainDisplay main = screen();
   if (display != main.id) return {};
   return {static_cast<double>(main.rect.x), static_cast<double>(main.rect.y),
           static_cast<double>(main.rect.width), static_cast<double>(main.rect.height)};
@@ -104,6 +136,7 @@ std::uint64_t X11Desktop::display_mode_pixel_width(std::uint32_t display) {
 }
 
 std::vector<RunningApp> X11Desktop::apps() {
+  take_news();
   return running_apps(windows_.clients(display_.get(), atoms_, ListOrder::kMapping),
                       entries_.entries());
 }
@@ -136,6 +169,7 @@ std::optional<RunningApp> X11Desktop::frontmost_application() {
 ElementAtPoint X11Desktop::process_at_point(float x, float y) {
   constexpr std::int64_t kNoProcess = -1;
   const std::lock_guard<std::mutex> hold(lock_);
+  take_news();
   const auto top = root_child_at(display_.get(), pixel(x), pixel(y));
   if (!top) return NoElement{};
   const Window client = windows_.client_in(display_.get(), atoms_, *top);
@@ -199,7 +233,7 @@ void X11Desktop::get_shareable_content(ContentHandler handler) {
   std::uint32_t display = 0;
   {
     const std::lock_guard<std::mutex> hold(lock_);
-    display = main_display(display_.get()).id;
+    display = screen().id;
     for (const RunningApp& app : apps()) {
       if (app.bundle_identifier) shareable.push_back({*app.bundle_identifier, app.pid});
     }
@@ -215,6 +249,7 @@ void X11Desktop::capture_image(const ShareableContent& content, const Screenshot
   Result<Canvas> canvas = fail(std::string());
   {
     const std::lock_guard<std::mutex> hold(lock_);
+    take_news();
     std::vector<Window> windows;
     for (const ClientWindow& window :
          windows_.clients(display_.get(), atoms_, ListOrder::kStacking)) {
@@ -222,7 +257,7 @@ void X11Desktop::capture_image(const ShareableContent& content, const Screenshot
         windows.push_back(window.window);
       }
     }
-    canvas = capturer_.capture(windows, main_display(display_.get()).rect);
+    canvas = capturer_.capture(windows, screen().rect);
   }
   if (!canvas) {
     handler(nullptr, canvas.error());

@@ -60,7 +60,11 @@ class X11Desktop final : public Desktop {
 
  private:
   X11Desktop(DisplayPtr display, std::string open_program);
-  std::vector<RunningApp> apps();  // with lock_ held
+  // With lock_ held: what the server announced since the last call (the
+  // manager's lists or the screen changed), read without a round trip.
+  void take_news();
+  MainDisplay screen();  // the main display, remembered until it changes
+  std::vector<RunningApp> apps();
 
   std::mutex lock_;  // the serve connection and what uses it
   DisplayPtr display_;
@@ -69,8 +73,10 @@ class X11Desktop final : public Desktop {
   InputPoster poster_;
   Capturer capturer_;
   const std::string open_program_;
-  EntryCache entries_;   // used under lock_
-  WindowCache windows_;  // used under lock_
+  EntryCache entries_;                 // used under lock_
+  WindowCache windows_;                // used under lock_
+  std::optional<MainDisplay> screen_;  // guarded by lock_
+  int randr_event_ = -1;               // RandR's first event, -1 without it
 
   std::mutex tap_lock_;
   std::unique_ptr<TapLoop> tap_;  // guarded by tap_lock_
