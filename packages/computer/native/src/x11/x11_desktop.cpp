@@ -1,7 +1,5 @@
 #include "x11/x11_desktop.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdlib>
 

@@ -64,7 +64,7 @@ std::vector<Window> managed(Display* display, Atom list) {
 }  // namespace
 
 std::string missing_x_programs() {
-  for (const char* program : {kXvfb, kOpenbox}) {
+  for (const char* program : {kXvfb, kOpenbox, "/usr/bin/xterm"}) {
     if (::access(program, X_OK) != 0) return std::string(program) + " is not installed";
   }
   return "";

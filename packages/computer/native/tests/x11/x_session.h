@@ -12,7 +12,7 @@
 
 namespace kestrum::computer::testing {
 
-// Why the session cannot start here (no Xvfb or openbox); empty when it can.
+// Why the tests cannot run here (no Xvfb, openbox or xterm); empty when they can.
 std::string missing_x_programs();
 
 class XSession {
