@@ -60,12 +60,7 @@ std::string motion_path() {
   return path + "]";
 }
 
-}  // namespace
-}  // namespace kestrum::computer::testing
-
-int main(int argc, char** argv) {
-  using namespace kestrum::computer::testing;
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 7;
+void bench(int runs) {
   XSession x("1920x1080x24");
   const std::string client = bin_dir() + "/kestrum-x11-test-client";
   const char* apps[][3] = {{"BenchA", "2080ff", "900x700+50+50"},
@@ -139,4 +134,17 @@ int main(int argc, char** argv) {
   }
   server.close_input();
   server.wait();
+}
+
+}  // namespace
+}  // namespace kestrum::computer::testing
+
+// An exception must unwind, so that the X session's programs end with it.
+int main(int argc, char** argv) {
+  try {
+    kestrum::computer::testing::bench(argc > 1 ? std::atoi(argv[1]) : 7);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "x11_bench: %s\n", error.what());
+    return 1;
+  }
 }
