@@ -166,6 +166,26 @@ TEST_F(X11, HelloReportsTheDisplayAndBothPermissions) {
             R"("screen":{"height":800.0,"width":1280.0,"x":0.0,"y":0.0}})");
 }
 
+// With a primary RandR output the display is that output's; the answers
+// stay those of the root window, which the one output covers.
+TEST_F(X11, ThePrimaryOutputIsTheDisplay) {
+  Display* d = x_->display();
+  const Window root = DefaultRootWindow(d);
+  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, root);
+  ASSERT_TRUE(resources && resources->noutput > 0);
+  XRRSetOutputPrimary(d, root, resources->outputs[0]);
+  XRRFreeScreenResources(resources);
+  XSync(d, False);
+  EXPECT_EQ(ask(R"("op":"hello")"),
+            R"({"ok":true,"permissions":{"capture":true,"input":true},"platform":"macos",)"
+            R"("screen":{"height":800.0,"width":1280.0,"x":0.0,"y":0.0}})");
+  ASSERT_EQ(ask(R"("op":"grant","apps":["KestrumPaint"])"), kOk);
+  const Frame capture = ask_frame(R"("op":"capture","maxSide":0)");
+  EXPECT_EQ(capture.payload.size(), 1280u * 800 * 4) << capture.json;
+  XRRSetOutputPrimary(d, root, None);
+  XSync(d, False);
+}
+
 TEST_F(X11, AppsAreProcessesNamedByTheirDesktopEntries) {
   const std::string apps = ask(R"("op":"apps")");
   EXPECT_TRUE(apps.starts_with(
