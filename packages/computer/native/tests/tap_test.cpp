@@ -13,35 +13,16 @@ using testing::FakeTap;
 using testing::kTakeover;
 using testing::StateFixture;
 
-class Event final : public TapEvent {
- public:
-  Event(std::int64_t tag, std::int64_t dx, std::int64_t dy) : tag_(tag), dx_(dx), dy_(dy) {}
-  std::int64_t integer_field(EventField field) const override {
-    switch (field) {
-      case EventField::kMouseDeltaX:
-        return dx_;
-      case EventField::kMouseDeltaY:
-        return dy_;
-      case EventField::kSourceUserData:
-        return tag_;
-    }
-    return 0;
-  }
-
- private:
-  std::int64_t tag_, dx_, dy_;
-};
-
 TEST(Tap, DisabledNoticesSwitchTheStoredTapBackOn) {
   StateFixture fixture;
   fixture.grant({"a"});
   TapContext context(fixture.state);
   // Before a tap is stored there is nothing to switch on.
-  context.on_event(event_type::kTapDisabledByTimeout, Event(0, 0, 0));
+  context.on_event(event_type::kTapDisabledByTimeout, PlainTapEvent(0, 0, 0));
   int enabled = 0;
   context.holder().store(std::make_unique<FakeTap>(enabled));
-  context.on_event(event_type::kTapDisabledByTimeout, Event(0, 0, 0));
-  context.on_event(event_type::kTapDisabledByUserInput, Event(0, 0, 0));
+  context.on_event(event_type::kTapDisabledByTimeout, PlainTapEvent(0, 0, 0));
+  context.on_event(event_type::kTapDisabledByUserInput, PlainTapEvent(0, 0, 0));
   EXPECT_EQ(enabled, 2);
   // The notices are not the person's input.
   EXPECT_EQ(fixture.control().owner, Party::kAgent);
@@ -53,12 +34,12 @@ TEST(Tap, EventsTaggedByTheServerNeverCount) {
   fixture.grant({"a"});
   TapContext context(fixture.state);
   for (std::uint32_t type : {1u, 3u, 5u, 6u, 7u, 10u, 22u, 25u, 27u}) {
-    context.on_event(type, Event(kEventTag, 1000, 1000));
+    context.on_event(type, PlainTapEvent(kEventTag, 1000, 1000));
   }
   EXPECT_EQ(fixture.control().owner, Party::kAgent);
   EXPECT_EQ(fixture.control().motion_total, 0);
   // Any other tag is the person's.
-  context.on_event(event_type::kMouseMoved, Event(kEventTag + 1, 1, 2));
+  context.on_event(event_type::kMouseMoved, PlainTapEvent(kEventTag + 1, 1, 2));
   EXPECT_EQ(fixture.control().motion_total, 3);
 }
 
@@ -79,7 +60,7 @@ TEST(Tap, TypesSplitIntoMotionAndPress) {
     TapContext context(fixture.state);
     // Deltas of 2 and -3 stay below a takeover as motion; a press takes
     // over whatever its fields say.
-    context.on_event(c.type, Event(0, 2, -3));
+    context.on_event(c.type, PlainTapEvent(0, 2, -3));
     const ControlState control = fixture.control();
     if (c.motion) {
       EXPECT_EQ(control.owner, Party::kAgent) << c.type;

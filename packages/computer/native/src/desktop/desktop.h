@@ -114,6 +114,27 @@ class TapEvent {
   ~TapEvent() = default;
 };
 
+// An event whose fields are known values: what the shells without a system
+// event object to read from (the simulated desktop, X11) deliver.
+class PlainTapEvent final : public TapEvent {
+ public:
+  PlainTapEvent(std::int64_t tag, std::int64_t dx, std::int64_t dy) : tag_(tag), dx_(dx), dy_(dy) {}
+  std::int64_t integer_field(EventField field) const override {
+    switch (field) {
+      case EventField::kMouseDeltaX:
+        return dx_;
+      case EventField::kMouseDeltaY:
+        return dy_;
+      case EventField::kSourceUserData:
+        return tag_;
+    }
+    return 0;
+  }
+
+ private:
+  std::int64_t tag_, dx_, dy_;
+};
+
 // Receives the tap's events on the thread that runs the main run loop. The
 // tap is listen-only: whatever the handler does, the event goes on.
 class TapHandler {

@@ -16,25 +16,6 @@ bool is_disabled_notice(std::uint32_t type) {
   return type == event_type::kTapDisabledByTimeout || type == event_type::kTapDisabledByUserInput;
 }
 
-class QueuedEvent final : public TapEvent {
- public:
-  explicit QueuedEvent(const PersonEvent& event) : event_(event) {}
-  std::int64_t integer_field(EventField field) const override {
-    switch (field) {
-      case EventField::kMouseDeltaX:
-        return event_.dx;
-      case EventField::kMouseDeltaY:
-        return event_.dy;
-      case EventField::kSourceUserData:
-        return event_.tag;
-    }
-    return 0;
-  }
-
- private:
-  PersonEvent event_;
-};
-
 // Plain reads, not a stream: a C++ library may fill a stream's whole buffer
 // before handing out a line (libc++ does), and the person's events would
 // then wait for later ones.
@@ -103,7 +84,7 @@ void TapChannel::run() {
     TapHandler* handler = handler_;
     // The handler may re-enable the tap, which takes this lock.
     hold.unlock();
-    handler->on_event(event.type, QueuedEvent(event));
+    handler->on_event(event.type, PlainTapEvent(event.tag, event.dx, event.dy));
     hold.lock();
   }
 }

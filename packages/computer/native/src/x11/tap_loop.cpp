@@ -30,29 +30,6 @@ OwnKind own_kind(int evtype) {
   return OwnKind::kButtonPress;
 }
 
-class RawEvent final : public TapEvent {
- public:
-  RawEvent(std::int64_t tag, std::int64_t dx, std::int64_t dy) : tag_(tag), dx_(dx), dy_(dy) {}
-  std::int64_t integer_field(EventField field) const override {
-    switch (field) {
-      case EventField::kMouseDeltaX:
-        return dx_;
-      case EventField::kMouseDeltaY:
-        return dy_;
-      case EventField::kSourceUserData:
-        return tag_;
-    }
-    return 0;
-  }
-
- private:
-  std::int64_t tag_, dx_, dy_;
-};
-
-bool ends_with(std::string_view text, std::string_view end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 void select_raw_events(Display* display) {
   unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
   XISetMask(bits, XI_RawMotion);
@@ -131,7 +108,7 @@ void TapLoop::find_devices() {
   XIDeviceInfo* raw = XIQueryDevice(display_.get(), XIAllDevices, &count);
   for (int i = 0; i < count; ++i) {
     const std::string_view name = raw[i].name;
-    if (ends_with(name, " XTEST pointer") || ends_with(name, " XTEST keyboard")) {
+    if (name.ends_with(" XTEST pointer") || name.ends_with(" XTEST keyboard")) {
       xtest_devices_.insert(raw[i].deviceid);
     } else if (has_relative_motion(raw[i])) {
       relative_devices_.insert(raw[i].deviceid);
@@ -191,7 +168,7 @@ void TapLoop::deliver(const XEvent& event) {
   std::int64_t dx = 0, dy = 0;
   if (raw->evtype == XI_RawMotion) measure(*raw, own, dx, dy);
   if (((mask_ >> type) & 1) == 0) return;
-  handler_.on_event(type, RawEvent(own ? kEventTag : 0, dx, dy));
+  handler_.on_event(type, PlainTapEvent(own ? kEventTag : 0, dx, dy));
 }
 
 void TapLoop::run() {

@@ -580,19 +580,20 @@ int main(int argc, char** argv) {
   if (have_haproxy) bulk.push_back(peers.haproxy(sink_port));
   bulk.push_back(tinyproxy);
   bulk.push_back(proxy);
-  std::vector<Way> bulk_ways;
-  for (auto& way : bulk)
-    if (way) bulk_ways.push_back(*way);
-  if (wanted("upload")) throughput(bulk_ways, sink_port);
+  // The ways whose peers started.
+  const auto started = [](const std::vector<std::optional<Way>>& ways) {
+    std::vector<Way> present;
+    for (const auto& way : ways)
+      if (way) present.push_back(*way);
+    return present;
+  };
+  if (wanted("upload")) throughput(started(bulk), sink_port);
 
   std::vector<std::optional<Way>> quick = {Way{"direct loopback", short_port, false}};
   if (have_haproxy) quick.push_back(peers.haproxy(short_port));
   quick.push_back(tinyproxy);
   quick.push_back(proxy);
-  std::vector<Way> quick_ways;
-  for (auto& way : quick)
-    if (way) quick_ways.push_back(*way);
-  if (wanted("short")) short_connections(quick_ways, short_port);
+  if (wanted("short")) short_connections(started(quick), short_port);
   if (wanted("many")) concurrency(launcher, echo_port);
   stop_launcher(launcher);
   std::filesystem::remove_all(peers.folder);
