@@ -162,9 +162,23 @@ double cpu_seconds(pid_t pid) {
   std::istringstream fields(stat.substr(stat.rfind(')') + 2));
   std::string field;
   for (int i = 3; i <= 13; ++i) fields >> field;
-  double user = 0, system = 0;
-  fields >> user >> system;
-  return (user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  // Then the time of its ended and reaped children: socat relays each
+  // connection in a child.
+  double user = 0, system = 0, children_user = 0, children_system = 0;
+  fields >> user >> system >> children_user >> children_system;
+  return (user + system + children_user + children_system) /
+         static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// The processor time of this process, whose threads are both ends of every
+// measured connection.
+double own_cpu_seconds() {
+  rusage usage = {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // Reads a proxy's answer head; true for any 200.
@@ -348,21 +362,40 @@ double upload_seconds(const Way& way, std::uint16_t sink_port, std::uint64_t byt
   return complete ? seconds : -1;
 }
 
+// With the processor time each way costs: the relay's, and that of the two
+// ends (the client writing and the sink reading, this process), per GiB.
+// Two processors are shared by all three, so the sum bounds the rate.
 void throughput(const std::vector<Way>& ways, std::uint16_t sink_port) {
   constexpr std::uint64_t kBytes = 1ULL << 30;
+  constexpr int kRounds = 3;
   std::vector<std::vector<double>> times(ways.size());
-  for (int round = 0; round < 3; ++round)
-    for (std::size_t i = 0; i < ways.size(); ++i)
+  std::vector<double> relay_cpu(ways.size()), ends_cpu(ways.size());
+  for (int round = 0; round < kRounds; ++round)
+    for (std::size_t i = 0; i < ways.size(); ++i) {
+      const double relay_before = ways[i].relay ? cpu_seconds(ways[i].relay) : 0;
+      const double ends_before = own_cpu_seconds();
       times[i].push_back(upload_seconds(ways[i], sink_port, kBytes));
+      ends_cpu[i] += own_cpu_seconds() - ends_before;
+      // A relay that ends a connection in a child is counted once the
+      // child is reaped.
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      if (ways[i].relay) relay_cpu[i] += cpu_seconds(ways[i].relay) - relay_before;
+    }
   const double mib = static_cast<double>(kBytes) / (1 << 20);
   const double direct = median(times[0]);
-  std::printf("\n1 GiB upload, median of 3\n| way | MiB/s | ratio to direct |\n|---|---|---|\n");
+  std::printf(
+      "\n1 GiB upload, median of 3\n"
+      "| way | MiB/s | ratio to direct | relay CPU s/GiB | ends CPU s/GiB |\n"
+      "|---|---|---|---|---|\n");
   for (std::size_t i = 0; i < ways.size(); ++i) {
     const double seconds = median(times[i]);
+    char relay[16] = "";
+    if (ways[i].relay) std::snprintf(relay, sizeof relay, "%.2f", relay_cpu[i] / kRounds);
     if (*std::min_element(times[i].begin(), times[i].end()) < 0)
-      std::printf("| %s | failed | |\n", ways[i].name.c_str());
+      std::printf("| %s | failed | | | |\n", ways[i].name.c_str());
     else
-      std::printf("| %s | %.0f | %.2f |\n", ways[i].name.c_str(), mib / seconds, direct / seconds);
+      std::printf("| %s | %.0f | %.2f | %s | %.2f |\n", ways[i].name.c_str(), mib / seconds,
+                  direct / seconds, relay, ends_cpu[i] / kRounds);
   }
 }
 
@@ -394,28 +427,37 @@ double short_rate(const Way& way, std::uint16_t echo_port) {
   return failed.load() == 0 ? kConnections / seconds : -failed.load();
 }
 
+// With the processor time per connection of the relay and of the two ends
+// (the clients and the echo server, this process): a CONNECT tunnel costs
+// the client a round trip more than a plain relay bound to one target.
 void short_connections(const std::vector<Way>& ways, std::uint16_t echo_port) {
+  constexpr double kExchanges = 3 * 10000;
   std::vector<std::vector<double>> rates(ways.size());
-  std::vector<double> cpu(ways.size());
+  std::vector<double> relay_cpu(ways.size()), ends_cpu(ways.size());
   for (int round = 0; round < 3; ++round) {
     for (std::size_t i = 0; i < ways.size(); ++i) {
-      const double before = ways[i].relay ? cpu_seconds(ways[i].relay) : 0;
+      const double relay_before = ways[i].relay ? cpu_seconds(ways[i].relay) : 0;
+      const double ends_before = own_cpu_seconds();
       rates[i].push_back(short_rate(ways[i], echo_port));
-      if (ways[i].relay) cpu[i] += cpu_seconds(ways[i].relay) - before;
+      ends_cpu[i] += own_cpu_seconds() - ends_before;
+      if (ways[i].relay) relay_cpu[i] += cpu_seconds(ways[i].relay) - relay_before;
     }
   }
   std::printf(
       "\nShort connections: 1 KiB each way, 10,000 over 32 threads, median of 3\n"
-      "| way | connections/s | relay CPU per connection |\n|---|---|---|\n");
+      "| way | connections/s | relay CPU per connection | ends CPU per connection |\n"
+      "|---|---|---|---|\n");
+  const auto micros = [](double seconds) {
+    return std::to_string(static_cast<int>(seconds / kExchanges * 1e6)) + " us";
+  };
   for (std::size_t i = 0; i < ways.size(); ++i) {
     const double worst = *std::min_element(rates[i].begin(), rates[i].end());
-    const std::string per_connection =
-        ways[i].relay ? std::to_string(static_cast<int>(cpu[i] / 30000 * 1e6)) + " us" : "";
+    const std::string relay = ways[i].relay ? micros(relay_cpu[i]) : "";
     if (worst < 0)
-      std::printf("| %s | %.0f exchanges failed | |\n", ways[i].name.c_str(), -worst);
+      std::printf("| %s | %.0f exchanges failed | | |\n", ways[i].name.c_str(), -worst);
     else
-      std::printf("| %s | %.0f | %s |\n", ways[i].name.c_str(), median(rates[i]),
-                  per_connection.c_str());
+      std::printf("| %s | %.0f | %s | %s |\n", ways[i].name.c_str(), median(rates[i]),
+                  relay.c_str(), micros(ends_cpu[i]).c_str());
   }
 }
 
