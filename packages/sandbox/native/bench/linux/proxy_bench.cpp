@@ -6,8 +6,8 @@
 //   2. short connections: 1 KiB each way, then close, 10,000 times over 32
 //      client threads, connections per second (median of 3);
 //   3. 1,000 concurrent tunnels each echoing 64 KiB byte-exact: wall time,
-//      the launcher's resident memory per live tunnel, the pipe memory its
-//      relays hold, and its threads and descriptors before, during, after.
+//      the launcher's resident memory per live tunnel (its relays' buffers
+//      included), and its threads and descriptors before, during, after.
 // The peers (socat, haproxy, tinyproxy) are Debian packages; a row whose
 // program is missing is skipped. socat and haproxy are plain TCP relays
 // bound to one target, so their rows do less work than a CONNECT tunnel
@@ -461,20 +461,6 @@ void short_connections(const std::vector<Way>& ways, std::uint16_t echo_port) {
   }
 }
 
-// The pipes a process holds, each counted once (both ends appear as
-// descriptors). Only their names are read: opening one, or asking its size,
-// waits for the relay's splice that holds its lock.
-std::size_t count_pipes(pid_t pid) {
-  std::set<std::string> seen;
-  std::error_code error;
-  for (const auto& entry :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-    if (!error && target.rfind("pipe:", 0) == 0) seen.insert(target);
-  }
-  return seen.size();
-}
-
 struct Tunnel {
   int fd;
   std::size_t sent = 0;
@@ -483,18 +469,12 @@ struct Tunnel {
 
 // Drives every tunnel at once from one thread until each has its 64 KiB
 // back; false when one ends early.
-bool echo_all(std::vector<Tunnel>& tunnels, const std::vector<char>& payload,
-              const std::function<void()>& sample) {
+bool echo_all(std::vector<Tunnel>& tunnels, const std::vector<char>& payload) {
   const std::size_t size = payload.size();
   std::size_t done = 0;
   std::vector<pollfd> fds(tunnels.size());
   char buffer[16384];
-  auto last_sample = Clock::now();
   while (done < tunnels.size()) {
-    if (seconds_since(last_sample) > 0.05) {
-      sample();
-      last_sample = Clock::now();
-    }
     for (std::size_t i = 0; i < tunnels.size(); ++i) {
       const bool sending = tunnels[i].sent < size, receiving = tunnels[i].got.size() < size;
       fds[i] = {receiving || sending ? tunnels[i].fd : -1,
@@ -544,9 +524,7 @@ void concurrency(const Launcher& launcher, std::uint16_t echo_port) {
   const std::uint64_t open_rss = status_kib(launcher.pid, "VmRSS");
   const std::size_t peak_threads = count_entries(proc + "/task"),
                     peak_fds = count_entries(proc + "/fd");
-  std::size_t most_pipes = 0;
-  const bool complete = echo_all(
-      tunnels, payload, [&] { most_pipes = std::max(most_pipes, count_pipes(launcher.pid)); });
+  const bool complete = echo_all(tunnels, payload);
   const double seconds = seconds_since(start);
   const std::uint64_t peak_rss = status_kib(launcher.pid, "VmHWM");
   int exact = 0;
@@ -570,16 +548,11 @@ void concurrency(const Launcher& launcher, std::uint16_t echo_port) {
       static_cast<unsigned long long>(peak_rss),
       static_cast<double>(open_rss - idle_rss) / kTunnels,
       static_cast<double>(peak_rss - idle_rss) / kTunnels);
-  // A pipe holds pages only for the bytes waiting in it, and the relay
-  // writes each step out before it reads the next: a small step holds at
-  // most kRelayChunk, a bulk one (at most kBulkSlots at once) kBulkChunk.
-  const double bound_mib =
-      static_cast<double>(most_pipes * kestrum::sandbox::kRelayChunk +
-                          kestrum::sandbox::kBulkSlots * kestrum::sandbox::kBulkChunk) /
-      (1 << 20);
-  std::printf(
-      "relay pipes at most %zu at once; the pipe memory they can hold is at most %.1f MiB\n",
-      most_pipes, bound_mib);
+  // The relay holds no pipes: its bulk buffers are the only memory beyond
+  // the small steps, and they are part of the resident figures above.
+  std::printf("relay bulk buffers: at most %d of %zu KiB at once (%zu MiB)\n",
+              kestrum::sandbox::kBulkSlots, kestrum::sandbox::kBulkChunk / 1024,
+              kestrum::sandbox::kBulkSlots * kestrum::sandbox::kBulkChunk >> 20);
   std::printf(
       "launcher threads idle %zu, with all tunnels open %zu, after %zu; descriptors idle %zu, open "
       "%zu, after %zu\n",

@@ -1,18 +1,13 @@
 #include "proxy/relay.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
+#include <sys/mman.h>
 
 #include <array>
 #include <cerrno>
-#include <memory>
-#include <new>
 #include <optional>
 #include <span>
 
-#include "base/descriptors.h"
-#include "base/unique_fd.h"
 #include "proxy/threads.h"
 
 namespace kestrum::sandbox {
@@ -51,72 +46,38 @@ void copy_through_memory(ProxyStream& from, ProxyStream& to, std::span<char> buf
   }
 }
 
-// The larger buffer when the budget and memory allow it, else `small` on.
-void copy_bulk_through_memory(ProxyStream& from, ProxyStream& to, BulkBudget& budget,
-                              std::span<char> small) {
+// A bulk step's buffer, mapped for its transfer and unmapped when the
+// transfer ends: a freed heap block may stay with the process, and the
+// budget is meant to bound what the proxy holds.
+class BulkBuffer {
+ public:
+  BulkBuffer()
+      : bytes_(::mmap(nullptr, kBulkChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANON, -1, 0)) {
+  }
+  ~BulkBuffer() {
+    if (mapped()) ::munmap(bytes_, kBulkChunk);
+  }
+  BulkBuffer(const BulkBuffer&) = delete;
+  BulkBuffer& operator=(const BulkBuffer&) = delete;
+  bool mapped() const { return bytes_ != MAP_FAILED; }
+  std::span<char> bytes() const { return {static_cast<char*>(bytes_), kBulkChunk}; }
+
+ private:
+  void* bytes_;
+};
+
+// The large buffer when the budget and memory allow it, else `small` on.
+void copy_bulk(ProxyStream& from, ProxyStream& to, BulkBudget& budget, std::span<char> small) {
   BulkSlot slot(budget);
-  std::unique_ptr<char[]> large;
+  std::optional<BulkBuffer> large;
   if (slot.take()) {
-    large.reset(new (std::nothrow) char[kBulkChunk]);
-    if (!large) slot.give_back();
-  }
-  copy_through_memory(from, to, large ? std::span<char>(large.get(), kBulkChunk) : small);
-}
-
-#if defined(__linux__)
-ssize_t splice_retrying(int in, int out, std::size_t length) {
-  while (true) {
-    const ssize_t n = ::splice(in, nullptr, out, nullptr, length, SPLICE_F_MOVE);
-    if (n >= 0 || errno != EINTR) return n;
-  }
-}
-
-// The step a bulk pipe may move: large when the budget and the system allow
-// the pipe to grow, else the small one.
-std::size_t bulk_step(int pipe, BulkSlot& slot) {
-  if (!slot.take()) return kRelayChunk;
-  const int size = ::fcntl(pipe, F_SETPIPE_SZ, static_cast<int>(kBulkChunk));
-  if (size >= static_cast<int>(kBulkChunk)) return kBulkChunk;
-  slot.give_back();
-  return kRelayChunk;
-}
-
-// The data moves through a pipe inside the kernel: no copy into and out of
-// this process, which is most of a bulk transfer's cost. False when no pipe
-// could be made and nothing was moved.
-bool copy_through_pipe(ProxyStream& from, ProxyStream& to, BulkBudget& budget) {
-  auto pipe = cloexec_pipe();
-  if (!pipe) return false;
-  const UniqueFd pipe_read = std::move(pipe->read);
-  const UniqueFd pipe_write = std::move(pipe->write);
-  BulkSlot slot(budget);
-  const std::size_t step = bulk_step(pipe_write.get(), slot);
-  while (true) {
-    const ssize_t chunk = splice_retrying(from.fd(), pipe_write.get(), step);
-    if (chunk <= 0) return true;
-    // Each chunk is written whole before the next read.
-    for (ssize_t left = chunk; left > 0;) {
-      const ssize_t moved =
-          splice_retrying(pipe_read.get(), to.fd(), static_cast<std::size_t>(left));
-      if (moved <= 0) return true;
-      left -= moved;
+    large.emplace();
+    if (!large->mapped()) {
+      large.reset();
+      slot.give_back();
     }
   }
-}
-#else
-bool copy_through_pipe(ProxyStream&, ProxyStream&, BulkBudget&) { return false; }
-#endif
-
-void copy_bulk(ProxyStream& from, ProxyStream& to, BulkBudget& budget, BulkPath path,
-               std::span<char> small) {
-  switch (path) {
-    case BulkPath::kKernel:
-      if (copy_through_pipe(from, to, budget)) return;
-      break;
-    case BulkPath::kMemory:
-      break;
-  }
-  copy_bulk_through_memory(from, to, budget, small);
+  copy_through_memory(from, to, large ? large->bytes() : small);
 }
 
 // One direction of a relay while both are moved from one thread.
@@ -162,7 +123,7 @@ void finish_on_threads(Direction& lead, Direction& other, std::string_view pendi
   }
   if (lead.open && lead.to.write_all(pending)) {
     if (bulk)
-      copy_bulk(lead.from, lead.to, budget, kBulkPath, buffer);
+      copy_bulk(lead.from, lead.to, budget, buffer);
     else
       copy_stream(lead.from, lead.to, budget);
   }
@@ -179,17 +140,16 @@ bool BulkBudget::take() {
   return false;
 }
 
-// Every direction starts with small steps through memory, so a short exchange
-// costs no pipe and no large buffer; only one whose step comes back full is
-// moved to the bulk path.
-void copy_stream(ProxyStream& from, ProxyStream& to, BulkBudget& budget, BulkPath path) {
+// Every direction starts with small steps, so a short exchange costs no large
+// buffer; only one whose step comes back full takes one.
+void copy_stream(ProxyStream& from, ProxyStream& to, BulkBudget& budget) {
   std::array<char, kRelayChunk> buffer;
   while (true) {
     const std::size_t moved = move_once(from, to, buffer);
     if (moved == 0) return;
     if (moved == buffer.size()) break;
   }
-  copy_bulk(from, to, budget, path, buffer);
+  copy_bulk(from, to, budget, buffer);
 }
 
 // While both directions carry small steps that their destinations take at

@@ -347,15 +347,15 @@ TEST(ProxyStress, AThousandMixedConnectionsLeaveNothingBehind) {
   EXPECT_EQ(result.exit_code, 7) << result.err;
 }
 
-// Bulk transfers move in larger steps through larger pipes, as many as the
-// proxy's budget allows; the tunnels beyond it keep the small step. Both
-// kinds run at once here and must stay byte-exact.
-TEST(ProxyStress, MoreBulkTunnelsThanLargePipesStayByteExact) {
+// Bulk transfers move in larger steps, as many as the proxy's budget allows;
+// the tunnels beyond it keep the small step. Both kinds run at once here and
+// must stay byte-exact.
+TEST(ProxyStress, MoreBulkTunnelsThanBulkSlotsStayByteExact) {
   raise_descriptor_limit();
   Targets targets;
   ProxiedCommand command;
   ASSERT_TRUE(command.started());
-  constexpr int kTunnels = 80;  // more than the proxy's 64 large pipes
+  constexpr int kTunnels = 80;  // more than the proxy's 16 bulk slots
   std::vector<Plan> plans(kTunnels, Plan{Kind::kTunnel, {}, false});
   std::mt19937 random(stress_seed());
   for (Plan& plan : plans) {
