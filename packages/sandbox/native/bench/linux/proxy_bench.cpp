@@ -181,6 +181,26 @@ double own_cpu_seconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// What one measured run cost, summed over rounds.
+struct CpuSpent {
+  double relay = 0;  // the process in the middle
+  double ends = 0;   // this process: the client and the server
+};
+
+// Runs `run` and adds its processor time to `spent`.
+template <class F>
+auto with_cpu(const Way& way, CpuSpent& spent, F run) {
+  const double relay_before = way.relay ? cpu_seconds(way.relay) : 0;
+  const double ends_before = own_cpu_seconds();
+  const auto result = run();
+  spent.ends += own_cpu_seconds() - ends_before;
+  // A relay that ends a connection in a child is counted once the child is
+  // reaped.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  if (way.relay) spent.relay += cpu_seconds(way.relay) - relay_before;
+  return result;
+}
+
 // Reads a proxy's answer head; true for any 200.
 bool read_connect_answer(int fd) {
   std::string head;
@@ -369,18 +389,11 @@ void throughput(const std::vector<Way>& ways, std::uint16_t sink_port) {
   constexpr std::uint64_t kBytes = 1ULL << 30;
   constexpr int kRounds = 3;
   std::vector<std::vector<double>> times(ways.size());
-  std::vector<double> relay_cpu(ways.size()), ends_cpu(ways.size());
+  std::vector<CpuSpent> cpu(ways.size());
   for (int round = 0; round < kRounds; ++round)
-    for (std::size_t i = 0; i < ways.size(); ++i) {
-      const double relay_before = ways[i].relay ? cpu_seconds(ways[i].relay) : 0;
-      const double ends_before = own_cpu_seconds();
-      times[i].push_back(upload_seconds(ways[i], sink_port, kBytes));
-      ends_cpu[i] += own_cpu_seconds() - ends_before;
-      // A relay that ends a connection in a child is counted once the
-      // child is reaped.
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      if (ways[i].relay) relay_cpu[i] += cpu_seconds(ways[i].relay) - relay_before;
-    }
+    for (std::size_t i = 0; i < ways.size(); ++i)
+      times[i].push_back(
+          with_cpu(ways[i], cpu[i], [&] { return upload_seconds(ways[i], sink_port, kBytes); }));
   const double mib = static_cast<double>(kBytes) / (1 << 20);
   const double direct = median(times[0]);
   std::printf(
@@ -390,12 +403,12 @@ void throughput(const std::vector<Way>& ways, std::uint16_t sink_port) {
   for (std::size_t i = 0; i < ways.size(); ++i) {
     const double seconds = median(times[i]);
     char relay[16] = "";
-    if (ways[i].relay) std::snprintf(relay, sizeof relay, "%.2f", relay_cpu[i] / kRounds);
+    if (ways[i].relay) std::snprintf(relay, sizeof relay, "%.2f", cpu[i].relay / kRounds);
     if (*std::min_element(times[i].begin(), times[i].end()) < 0)
       std::printf("| %s | failed | | | |\n", ways[i].name.c_str());
     else
       std::printf("| %s | %.0f | %.2f | %s | %.2f |\n", ways[i].name.c_str(), mib / seconds,
-                  direct / seconds, relay, ends_cpu[i] / kRounds);
+                  direct / seconds, relay, cpu[i].ends / kRounds);
   }
 }
 
@@ -433,16 +446,10 @@ double short_rate(const Way& way, std::uint16_t echo_port) {
 void short_connections(const std::vector<Way>& ways, std::uint16_t echo_port) {
   constexpr double kExchanges = 3 * 10000;
   std::vector<std::vector<double>> rates(ways.size());
-  std::vector<double> relay_cpu(ways.size()), ends_cpu(ways.size());
-  for (int round = 0; round < 3; ++round) {
-    for (std::size_t i = 0; i < ways.size(); ++i) {
-      const double relay_before = ways[i].relay ? cpu_seconds(ways[i].relay) : 0;
-      const double ends_before = own_cpu_seconds();
-      rates[i].push_back(short_rate(ways[i], echo_port));
-      ends_cpu[i] += own_cpu_seconds() - ends_before;
-      if (ways[i].relay) relay_cpu[i] += cpu_seconds(ways[i].relay) - relay_before;
-    }
-  }
+  std::vector<CpuSpent> cpu(ways.size());
+  for (int round = 0; round < 3; ++round)
+    for (std::size_t i = 0; i < ways.size(); ++i)
+      rates[i].push_back(with_cpu(ways[i], cpu[i], [&] { return short_rate(ways[i], echo_port); }));
   std::printf(
       "\nShort connections: 1 KiB each way, 10,000 over 32 threads, median of 3\n"
       "| way | connections/s | relay CPU per connection | ends CPU per connection |\n"
@@ -452,12 +459,12 @@ void short_connections(const std::vector<Way>& ways, std::uint16_t echo_port) {
   };
   for (std::size_t i = 0; i < ways.size(); ++i) {
     const double worst = *std::min_element(rates[i].begin(), rates[i].end());
-    const std::string relay = ways[i].relay ? micros(relay_cpu[i]) : "";
+    const std::string relay = ways[i].relay ? micros(cpu[i].relay) : "";
     if (worst < 0)
       std::printf("| %s | %.0f exchanges failed | | |\n", ways[i].name.c_str(), -worst);
     else
       std::printf("| %s | %.0f | %s | %s |\n", ways[i].name.c_str(), median(rates[i]),
-                  relay.c_str(), micros(ends_cpu[i]).c_str());
+                  relay.c_str(), micros(cpu[i].ends).c_str());
   }
 }
 
